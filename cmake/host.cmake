@@ -1,0 +1,48 @@
+# Native build: the portable core under AddressSanitizer and UBSan, its unit tests, the
+# libFuzzer targets and the mksetup tool.
+option(SETUP_SANITIZE "Build with AddressSanitizer and UBSan" ON)
+option(SETUP_FUZZ "Build the libFuzzer targets (clang only)" ON)
+set(SETUP_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs as a test")
+
+if(SETUP_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_library(setupcore STATIC ${CORE_SOURCES})
+target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
+
+add_executable(mksetup tools/mksetup.cpp tools/trace.cpp)
+target_link_libraries(mksetup PRIVATE setupcore)
+target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
+
+find_package(GTest REQUIRED)
+include(GoogleTest)
+file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(host_tests ${HOST_TEST_SOURCES} tools/trace.cpp)
+target_link_libraries(host_tests PRIVATE setupcore GTest::gtest_main Threads::Threads)
+target_compile_options(host_tests PRIVATE ${SETUP_WARNINGS})
+target_compile_definitions(host_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+find_package(Threads REQUIRED)
+gtest_discover_tests(host_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 60
+                     PROPERTIES LABELS host)
+
+if(SETUP_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    file(GLOB FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+    foreach(source ${FUZZ_SOURCES})
+        get_filename_component(name ${source} NAME_WE)
+        add_executable(${name} ${source} ${CORE_SOURCES})
+        target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+        target_compile_options(${name} PRIVATE ${SETUP_WARNINGS} -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        # New inputs go to the build tree; the committed seeds are only read.
+        set(corpus ${CMAKE_BINARY_DIR}/corpus/${name})
+        file(MAKE_DIRECTORY ${corpus})
+        add_test(NAME fuzz.${name}
+                 COMMAND ${name} -max_total_time=${SETUP_FUZZ_SECONDS} -timeout=10
+                         -print_final_stats=1 ${corpus} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+        set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 600)
+    endforeach()
+endif()
