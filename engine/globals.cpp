@@ -1,0 +1,25 @@
+#include "engine/globals.h"
+
+int RunMode = 0;
+bool SilentMode = false;
+int OsCode = 0;
+bool Is64BitWindows = false;
+
+const char *Script = nullptr;
+size_t ScriptLength = 0;
+
+VariableTableData VariableTable = {nullptr, 0, 0};
+TableLockHooks VariableTableLock = {nullptr, nullptr};
+char ArgumentSlots[kArgumentCount][kTextSize];
+
+int LastErrorCode = 0;
+void *ProgressWindow = nullptr;
+ProgressSendFunction ProgressSend = nullptr;
+char StatusText[kTextSize];
+char Status2Text[kTextSize];
+unsigned char ConditionStack[kConditionLevels];
+int ConditionDepth = 0;
+void *PhaseThread = nullptr;
+
+volatile unsigned char WizardCancelled = 0;
+volatile unsigned char RebootRequested = 0;

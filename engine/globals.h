@@ -1,0 +1,29 @@
+// Process-wide state of the engine, defined once in globals.cpp. System handles are held as
+// void * so that the portable core compiles without system headers.
+#pragma once
+
+#include "engine/types.h"
+
+extern int RunMode;         // 0 Setup, 1 Uninstall; fixed during start-up
+extern bool SilentMode;     // installation path given on the command line: no wizard
+extern int OsCode;          // Windows version class (1..248), 0 until probed
+extern bool Is64BitWindows; // the engine runs on 64-bit Windows, false until probed
+
+extern const char *Script;  // loaded script of the mode, NUL-terminated; null if none
+extern size_t ScriptLength; // its length without the terminator
+
+extern VariableTableData VariableTable;               // named variables, see script/variables.h
+extern TableLockHooks VariableTableLock;              // guards VariableTable across threads
+extern char ArgumentSlots[kArgumentCount][kTextSize]; // arguments of the running command
+
+extern int LastErrorCode;                 // result of the most recent command or phase
+extern void *ProgressWindow;              // window that receives progress messages; null when none
+extern ProgressSendFunction ProgressSend; // how progress messages reach ProgressWindow
+extern char StatusText[kTextSize];        // first status line, last text sent
+extern char Status2Text[kTextSize];       // second status line (Status2 command)
+extern unsigned char ConditionStack[kConditionLevels]; // 1 branch runs, 2 skipped, 0 closed
+extern int ConditionDepth;                             // open levels; never reset between phases
+extern void *PhaseThread; // handle of the phase 1 worker thread, null when none
+
+extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
+extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined

@@ -1,0 +1,79 @@
+#include "engine/text.h"
+
+#include <stdio.h>
+#include <string.h>
+
+bool CopyTextN(char *dst, size_t capacity, const char *src, size_t length)
+{
+    if (capacity == 0)
+        return length == 0 || src[0] == 0;
+    size_t n = 0;
+    while (n < length && src[n] != 0 && n + 1 < capacity) {
+        dst[n] = src[n];
+        n++;
+    }
+    dst[n] = 0;
+    return n == length || src[n] == 0;
+}
+
+bool CopyText(char *dst, size_t capacity, const char *src)
+{
+    return CopyTextN(dst, capacity, src, (size_t)-1);
+}
+
+bool AppendText(char *dst, size_t capacity, const char *src)
+{
+    size_t used = strnlen(dst, capacity);
+    if (used >= capacity)
+        return false;
+    return CopyText(dst + used, capacity - used, src);
+}
+
+bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args)
+{
+    if (capacity == 0)
+        return false;
+    int n = vsnprintf(dst, capacity, format, args);
+    dst[capacity - 1] = 0;
+    if (n < 0) {
+        dst[0] = 0;
+        return false;
+    }
+    return (size_t)n < capacity;
+}
+
+bool FormatText(char *dst, size_t capacity, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    bool fit = FormatTextV(dst, capacity, format, args);
+    va_end(args);
+    return fit;
+}
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(const char *a, const char *b)
+{
+    while (*a && LowerAscii(*a) == LowerAscii(*b)) {
+        a++;
+        b++;
+    }
+    return LowerAscii(*a) == LowerAscii(*b);
+}
+
+bool StartsWithIgnoringCase(const char *text, const char *prefix, size_t length)
+{
+    for (size_t i = 0; i < length; i++) {
+        // A NUL in text differs from every character of the prefix, so this stops at the
+        // end of text without reading past it.
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i]))
+            return false;
+        if (prefix[i] == 0)
+            return true;
+    }
+    return true;
+}

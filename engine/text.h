@@ -1,0 +1,29 @@
+// Bounded text helpers. Every destination travels with its capacity in bytes; the result is
+// always NUL-terminated and never written past the capacity. Each helper returns true when the
+// whole text fit, false when it was cut.
+#pragma once
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdio.h>
+
+// Lets the compiler check printf-style formats (MinGW's stdio has its own format flavour).
+#if defined(__MINGW32__)
+#define PRINTF_LIKE(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#else
+#define PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
+#endif
+
+bool CopyText(char *dst, size_t capacity, const char *src);
+// Copies at most `length` characters of src (stopping early at a NUL).
+bool CopyTextN(char *dst, size_t capacity, const char *src, size_t length);
+bool AppendText(char *dst, size_t capacity, const char *src);
+bool FormatText(char *dst, size_t capacity, const char *format, ...) PRINTF_LIKE(3, 4);
+bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args);
+
+// ASCII-only case folding: texts are 8-bit in the system code page, and names, keywords and
+// archive entries are compared ignoring the case of ASCII letters only.
+char LowerAscii(char c);
+bool EqualIgnoringCase(const char *a, const char *b);
+// True when `text` begins with the first `length` characters of `prefix`, ignoring case.
+bool StartsWithIgnoringCase(const char *text, const char *prefix, size_t length);

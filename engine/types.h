@@ -1,0 +1,42 @@
+// Sizes and record types shared by the whole engine. No system headers: the portable core
+// (scanner, variables, interpreter, archive walker, record codec) is built natively as well.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum {
+    kPathSize = 260,     // paths: 259 characters and the terminator
+    kTextSize = 520,     // arguments, variable values, status lines: 519 characters
+    kNameSize = 32,      // variable names: 31 characters
+    kMessageSize = 1024, // message-box texts and captions
+    kArgumentCount = 5,  // argument slots of one command line
+    kConditionLevels = 31,
+};
+
+// One named text variable; the value is also kept read as a number.
+struct Variable {
+    char name[kNameSize];
+    char value[kTextSize];
+    double number;
+    int32_t nameLength;
+    int32_t valueLength;
+};
+
+// Ordered array of variables in the order in which their names were first set.
+struct VariableTableData {
+    Variable *records;
+    int count;
+    int capacity;
+};
+
+// Optional lock around the variable table, installed by a platform layer whose threads
+// share the table. Null hooks mean no locking.
+struct TableLockHooks {
+    void (*enter)(void);
+    void (*leave)(void);
+};
+
+// Delivers one progress-protocol message to the progress window and returns the reply.
+typedef intptr_t (*ProgressSendFunction)(void *window, unsigned message, uintptr_t wParam,
+                                         intptr_t lParam);

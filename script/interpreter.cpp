@@ -1,0 +1,244 @@
+#include "script/interpreter.h"
+
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "engine/globals.h"
+#include "engine/text.h"
+#include "script/control.h"
+#include "script/scanner.h"
+#include "script/variables.h"
+
+static int CommandIf(const char *argumentStart, const char *lineEnd);
+static int CommandElse(const char *argumentStart, const char *lineEnd);
+static int CommandEndif(const char *argumentStart, const char *lineEnd);
+
+// Commands the script engine itself provides; system commands are added with SetCommand.
+static void InstallBuiltinCommands(CommandFunction *table)
+{
+    table[kKwSet] = CommandSet;
+    table[kKwIf] = CommandIf;
+    table[kKwElse] = CommandElse;
+    table[kKwEndif] = CommandEndif;
+    table[kKwError] = CommandError;
+    table[kKwStatus] = CommandStatus;
+    table[kKwStatus2] = CommandStatus2;
+}
+
+static CommandFunction *Commands(void)
+{
+    static CommandFunction table[kKeywordCodeLimit];
+    static bool filled = false;
+    if (!filled) {
+        InstallBuiltinCommands(table);
+        filled = true;
+    }
+    return table;
+}
+
+void SetCommand(int code, CommandFunction command)
+{
+    if (code >= 0 && code < kKeywordCodeLimit)
+        Commands()[code] = command;
+}
+
+CommandFunction GetCommand(int code)
+{
+    return (code >= 0 && code < kKeywordCodeLimit) ? Commands()[code] : nullptr;
+}
+
+intptr_t SendProgress(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    if (!ProgressWindow || !ProgressSend)
+        return 0;
+    return ProgressSend(ProgressWindow, message, wParam, lParam);
+}
+
+void ShowStatus(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    FormatTextV(StatusText, sizeof StatusText, format, args);
+    va_end(args);
+    SendProgress(kMsgStatus, 0, (intptr_t)StatusText);
+}
+
+// One test of If. Operators are recognised by their first character, and < and > also by
+// their second; `recognised` is false for any other operator.
+static bool TestCondition(const char *left, const char *op, const char *right, bool *recognised)
+{
+    *recognised = true;
+    double l = strtod(left, nullptr);
+    double r = strtod(right, nullptr);
+    switch (op[0]) {
+    case '=':
+        return EqualIgnoringCase(left, right);
+    case '!':
+        return !EqualIgnoringCase(left, right);
+    case '<':
+        return op[1] == '=' ? l <= r : l < r;
+    case '>':
+        return op[1] == '=' ? l >= r : l > r;
+    default:
+        *recognised = false;
+        return false;
+    }
+}
+
+static int CommandIf(const char *argumentStart, const char *lineEnd)
+{
+    int count = FetchArguments(5, &argumentStart, lineEnd);
+    if (count != 3 && count != 5)
+        return kErrMissingArgument;
+    // Nesting beyond the stack is refused like a malformed If: no level is pushed.
+    if (ConditionDepth >= kConditionLevels)
+        return kErrMissingArgument;
+    bool recognised;
+    bool holds = TestCondition(ArgumentSlots[0], ArgumentSlots[1], ArgumentSlots[2], &recognised);
+    if (count == 5) {
+        bool second =
+            TestCondition(ArgumentSlots[0], ArgumentSlots[3], ArgumentSlots[4], &recognised);
+        if (recognised)
+            holds = holds && second;
+    }
+    ConditionStack[ConditionDepth++] = holds ? 1 : 2;
+    return kOk;
+}
+
+static int CommandElse(const char *, const char *)
+{
+    if (ConditionDepth > 0) {
+        unsigned char &top = ConditionStack[ConditionDepth - 1];
+        top = top == 1 ? 2 : top == 2 ? 1 : top;
+    }
+    return kOk;
+}
+
+static int CommandEndif(const char *, const char *)
+{
+    if (ConditionDepth > 0)
+        ConditionStack[--ConditionDepth] = 0;
+    return kOk;
+}
+
+static bool BranchSkipped(void)
+{
+    for (int i = 0; i < ConditionDepth; i++) {
+        if (ConditionStack[i] == 2)
+            return true;
+    }
+    return false;
+}
+
+static bool IsConditional(int code)
+{
+    return code == kKwIf || code == kKwElse || code == kKwEndif;
+}
+
+static bool IsDispatched(int code)
+{
+    return (code >= 0 && code <= kKwStopService) || (code >= kKwCall && code <= kKwStatus2);
+}
+
+// Finds the body of phase `number`: its first line and the start of its PhaseEnd line (or the
+// end of the text). Returns false when the script has no such phase.
+static bool FindPhase(int number, const char **bodyStart, const char **bodyEnd)
+{
+    const char *argument;
+    const char *lineEnd;
+    const char *p = Script;
+    for (;;) {
+        if (*SkipWhitespace(p) == 0)
+            return false;
+        int code = ScanLine(p, &argument, &lineEnd);
+        if (code == kKwPhaseBegin && strtol(argument, nullptr, 10) == number)
+            break;
+        p = SkipWhitespace(lineEnd);
+    }
+    *bodyStart = SkipWhitespace(lineEnd);
+    p = *bodyStart;
+    while (*p != 0 && ScanLine(p, &argument, &lineEnd) != kKwPhaseEnd)
+        p = SkipWhitespace(lineEnd);
+    *bodyEnd = p;
+    return true;
+}
+
+static void SendPercent(const char *position, const char *bodyStart, const char *bodyEnd)
+{
+    if (!ProgressWindow)
+        return;
+    long long done = position - bodyStart;
+    long long total = bodyEnd - bodyStart;
+    long long percent = total > 0 ? done * 100 / total : 100;
+    if (percent > 100)
+        percent = 100;
+    SendProgress(kMsgProgress, (uintptr_t)percent, 0);
+}
+
+void RunPhase(int number)
+{
+    const char *bodyStart;
+    const char *bodyEnd;
+    if (!Script || !FindPhase(number, &bodyStart, &bodyEnd)) {
+        if (number == 0 || number == 1)
+            LastErrorCode = kErrPhaseMissing;
+        return;
+    }
+    int remembered = kOk;
+    const char *position = bodyStart;
+    while (position < bodyEnd && *position != 0) {
+        const char *argument;
+        const char *lineEnd;
+        int code = ScanLine(position, &argument, &lineEnd);
+        int result = kOk;
+        if (!BranchSkipped() || IsConditional(code)) {
+            CommandFunction command = GetCommand(code);
+            if (code == kKwRun) {
+                if (command)
+                    command(argument, lineEnd);
+                LastErrorCode = kOk;
+            } else if (IsDispatched(code)) {
+                result = command ? command(argument, lineEnd) : kOk;
+                LastErrorCode = result;
+            }
+        }
+        if (result != kOk) {
+            if (RunMode == 1) {
+                remembered = result;
+            } else if (!ProgressWindow) {
+                return;
+            } else {
+                intptr_t reply = SendProgress(kMsgErrorQuery, 0, 0);
+                if (reply == kReplyAbort)
+                    return; // no further command and no phase end; LastErrorCode keeps the code
+                LastErrorCode = kOk;
+                if (reply == kReplyRetry) {
+                    SendPercent(position, bodyStart, bodyEnd);
+                    continue;
+                }
+            }
+        }
+        position = SkipWhitespace(lineEnd);
+        SendPercent(position, bodyStart, bodyEnd);
+    }
+    if (RunMode == 1)
+        LastErrorCode = remembered;
+    SendProgress(kMsgPhaseEnd, 0, 0);
+}
+
+void ResetScriptEngine(void)
+{
+    ClearVariables();
+    CommandFunction *table = Commands();
+    memset(table, 0, sizeof(CommandFunction) * kKeywordCodeLimit);
+    InstallBuiltinCommands(table);
+    memset(ConditionStack, 0, sizeof ConditionStack);
+    ConditionDepth = 0;
+    LastErrorCode = kOk;
+    ProgressWindow = nullptr;
+    StatusText[0] = 0;
+    Status2Text[0] = 0;
+    for (int i = 0; i < kArgumentCount; i++)
+        ArgumentSlots[i][0] = 0;
+}

@@ -1,0 +1,66 @@
+// The interpreter: runs one phase of the loaded script with If/Else/Endif, result codes, the
+// error decision of both modes and the progress protocol.
+#pragma once
+
+#include <stdint.h>
+
+#include "engine/text.h"
+
+// Result codes of commands and of run control; 0 is success.
+enum ResultCode {
+    kOk = 0,
+    kErrNoServiceManager = 1,
+    kErrMissingArgument = 3,
+    kErrTableFull = 4,
+    kErrProgramNotClosed = 6,
+    kErrFolderNotCreated = 7,
+    kErrFileNotWritten = 8,
+    kErrLinkNotCreated = 9,
+    kErrRegRootSz = 11,
+    kErrRegRootDw = 12,
+    kErrStartup = 13,
+    kErrThreadNotStarted = 14,
+    kErrPreviousVersion = 15,
+    kErrNotAdministrator = 16,
+    kErrArchive = 17,
+    kErrFileNotDeleted = 19,
+    kErrFolderNotRemoved = 20,
+    kErrRegRootDeleteKey = 21,
+    kErrRegRootDeleteValue = 22,
+    kErrNotPatched = 24,
+    kErrNotStarted = 27,
+    kErrPhaseMissing = 28,
+    kErrScriptError = 29,
+};
+
+// Progress protocol messages (WM_APP + n) sent to ProgressWindow.
+enum ProgressMessage {
+    kMsgStatus = 0x8001,     // wParam 0 first / 1 second status line, lParam the text
+    kMsgProgress = 0x8002,   // wParam percentage of the phase
+    kMsgPhaseEnd = 0x8003,   // the phase ran to its end
+    kMsgErrorQuery = 0x8004, // a command failed (code in LastErrorCode); the reply decides
+};
+
+// Replies to kMsgErrorQuery; any other reply goes on with the next line.
+enum { kReplyAbort = 2, kReplyRetry = 4 };
+
+// A command receives the start of its argument list and the end of its line, fetches its own
+// arguments and returns a result code.
+typedef int (*CommandFunction)(const char *argumentStart, const char *lineEnd);
+
+// Fills a slot of the command table; a code without a command is passed over with result 0.
+void SetCommand(int code, CommandFunction command);
+CommandFunction GetCommand(int code);
+
+// Runs phase `number` of Script to its end or until aborted; the outcome is in LastErrorCode.
+void RunPhase(int number);
+
+// Sends one progress message when ProgressWindow is set; returns the reply (0 when not sent).
+intptr_t SendProgress(unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// Formats the first status line into StatusText (cut at 519 characters) and sends it.
+void ShowStatus(const char *format, ...) PRINTF_LIKE(1, 2);
+
+// Resets the condition stack, the command table's control commands and the shared state of
+// the script engine to their start values (process start, and between tests).
+void ResetScriptEngine(void);

@@ -1,0 +1,136 @@
+#include "script/scanner.h"
+
+#include "engine/text.h"
+
+#define KEYWORD(name, code, minArgs, maxArgs)                                                      \
+    {                                                                                              \
+        name, sizeof(name) - 1, code, minArgs, maxArgs                                             \
+    }
+
+// In code order. PhaseBegin reads its number itself; Else, Endif and PhaseEnd take nothing.
+const Keyword KeywordTable[] = {
+    KEYWORD("Set", kKwSet, 2, 2),
+    KEYWORD("CloseProgram", kKwCloseProgram, 1, 1),
+    KEYWORD("CreateDir", kKwCreateDir, 1, 1),
+    KEYWORD("CopyFile", kKwCopyFile, 2, 3),
+    KEYWORD("CreateLink", kKwCreateLink, 2, 4),
+    KEYWORD("ChangeNotify", kKwChangeNotify, 1, 1),
+    KEYWORD("CreateRegValSz", kKwCreateRegValSz, 4, 5),
+    KEYWORD("CreateRegValDW", kKwCreateRegValDW, 4, 5),
+    KEYWORD("CopyUninstall", kKwCopyUninstall, 1, 1),
+    KEYWORD("CreateSetupInfo", kKwCreateSetupInfo, 2, 2),
+    KEYWORD("DeleteFile", kKwDeleteFile, 1, 2),
+    KEYWORD("RemoveDir", kKwRemoveDir, 1, 1),
+    KEYWORD("DeleteRegKey", kKwDeleteRegKey, 2, 3),
+    KEYWORD("DeleteRegVal", kKwDeleteRegVal, 3, 4),
+    KEYWORD("PatchFile", kKwPatchFile, 3, 3),
+    KEYWORD("If", kKwIf, 3, 5),
+    KEYWORD("Else", kKwElse, 0, 0),
+    KEYWORD("Endif", kKwEndif, 0, 0),
+    KEYWORD("StopService", kKwStopService, 1, 1),
+    KEYWORD("PhaseBegin", kKwPhaseBegin, 1, 1),
+    KEYWORD("PhaseEnd", kKwPhaseEnd, 0, 0),
+    KEYWORD("Run", kKwRun, 1, 3),
+    KEYWORD("Call", kKwCall, 1, 4),
+    KEYWORD("Error", kKwError, 1, 1),
+    KEYWORD("Status", kKwStatus, 1, 1),
+    KEYWORD("Status2", kKwStatus2, 1, 1),
+};
+
+const int KeywordCount = (int)(sizeof KeywordTable / sizeof KeywordTable[0]);
+
+const Keyword *KeywordForCode(int code)
+{
+    for (int i = 0; i < KeywordCount; i++) {
+        if (KeywordTable[i].code == code)
+            return &KeywordTable[i];
+    }
+    return nullptr;
+}
+
+const Keyword *KeywordForName(const char *name)
+{
+    for (int i = 0; i < KeywordCount; i++) {
+        if (EqualIgnoringCase(name, KeywordTable[i].name))
+            return &KeywordTable[i];
+    }
+    return nullptr;
+}
+
+bool IsScriptWhitespace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+const char *SkipWhitespace(const char *p)
+{
+    while (IsScriptWhitespace(*p))
+        p++;
+    return p;
+}
+
+static const char *FindLineEnd(const char *p)
+{
+    while (*p != 0 && *p != '\r')
+        p++;
+    return p;
+}
+
+int ScanLine(const char *position, const char **argumentStart, const char **lineEnd)
+{
+    const char *p = SkipWhitespace(position);
+    if (*p == 0) {
+        *argumentStart = p;
+        *lineEnd = p;
+        return kKwNone;
+    }
+    for (int i = 0; i < KeywordCount; i++) {
+        const Keyword &k = KeywordTable[i];
+        if (StartsWithIgnoringCase(p, k.name, (size_t)k.length) &&
+            IsScriptWhitespace(p[k.length])) {
+            *argumentStart = SkipWhitespace(p + k.length);
+            *lineEnd = FindLineEnd(p + k.length);
+            return k.code;
+        }
+    }
+    *argumentStart = p;
+    *lineEnd = FindLineEnd(p);
+    return kKwNone;
+}
+
+int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity)
+{
+    out[0] = 0;
+    const char *p = SkipWhitespace(*cursor);
+    if (p >= lineEnd) {
+        *cursor = p;
+        return 5;
+    }
+    bool quoted = false;
+    if (*p == '"') {
+        quoted = true;
+        p++;
+    }
+    size_t n = 0;
+    while (p < lineEnd && *p != 0 && *p != '\r') {
+        if (quoted && *p == '"') {
+            p++;
+            break;
+        }
+        if (!quoted && *p == ',')
+            break;
+        if (n + 1 < capacity)
+            out[n++] = *p;
+        p++;
+    }
+    if (!quoted) {
+        while (n > 0 && out[n - 1] == ' ')
+            n--;
+    }
+    out[n] = 0;
+    p = SkipWhitespace(p);
+    if (p < lineEnd && *p == ',')
+        p++;
+    *cursor = p;
+    return 0;
+}
