@@ -1,0 +1,11 @@
+// Running phases on Windows: the phase 1 worker thread, progress messages by SendMessageA and
+// the lock that lets the main thread read the variable table while the worker runs.
+#pragma once
+
+// Installs the Windows lock around the variable table and SendMessageA as the progress
+// channel. Called once at start-up, before any phase runs.
+void InitScriptThreading(void);
+
+// Sets LastErrorCode to 0, then runs RunPhase(number) on a new thread (its handle is kept in
+// PhaseThread) or on the calling thread. Returns 0, or 14 when the thread cannot be created.
+int StartPhase(int number, bool onWorkerThread);
