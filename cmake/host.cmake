@@ -14,18 +14,20 @@ add_library(setupcore STATIC ${CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
 
-add_executable(mksetup tools/mksetup.cpp tools/trace.cpp)
+add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
 target_link_libraries(mksetup PRIVATE setupcore)
 target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
 
 find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
 include(GoogleTest)
 file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
-add_executable(host_tests ${HOST_TEST_SOURCES} tools/trace.cpp)
+add_executable(host_tests ${HOST_TEST_SOURCES} ${MKSETUP_SOURCES})
 target_link_libraries(host_tests PRIVATE setupcore GTest::gtest_main Threads::Threads)
 target_compile_options(host_tests PRIVATE ${SETUP_WARNINGS})
-target_compile_definitions(host_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-find_package(Threads REQUIRED)
+target_compile_definitions(host_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                           MKSETUP="$<TARGET_FILE:mksetup>")
+add_dependencies(host_tests mksetup)
 gtest_discover_tests(host_tests TEST_PREFIX "host." DISCOVERY_TIMEOUT 60
                      PROPERTIES LABELS host)
 

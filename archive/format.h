@@ -1,0 +1,45 @@
+// The setup data archive appended to the engine: header magic, entries {name NUL, 32-bit
+// little-endian size, bytes}, end marker. The walker works on a bounded byte range and never
+// reads outside it; the packer and the engine share it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+extern const char kArchiveHeader[]; // "<Setup Data Header>", stored without NUL
+extern const char kArchiveEnd[];    // "<Setup Data End>", stored without NUL
+enum { kArchiveHeaderLength = 19, kArchiveEndLength = 16 };
+
+struct ArchiveEntry {
+    const char *name; // points into the data; nameLength bytes, followed by the NUL
+    size_t nameLength;
+    size_t dataOffset; // offset of the first data byte
+    uint32_t size;
+};
+
+enum WalkStep {
+    kWalkEntry,  // an entry was read and the cursor moved past it
+    kWalkEnd,    // the cursor is at the end of the data, or at an end marker that ends it
+    kWalkBroken, // the entry at the cursor does not fit in the data
+};
+
+// Offset where a PE image's last section ends in the file (the size of the headers when it has
+// no section data), or 0 when the data is not a PE image.
+size_t ImageEndOffset(const uint8_t *data, size_t size);
+
+// Scans backward for the header magic at positions size-19 down to max(lowest, 1) and returns
+// the offset just after the last occurrence, or 0 when there is none. Passing the image end as
+// `lowest` keeps the engine's own copy of the magic from being taken for an archive.
+size_t FindArchiveStart(const uint8_t *data, size_t size, size_t lowest);
+
+// Reads the entry at *cursor. On kWalkEntry *cursor moves to the next entry.
+WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, ArchiveEntry *entry);
+
+// Walks from `start` to the first entry whose name equals `name` ignoring ASCII case. False when
+// no entry has that name or the walk meets an entry that does not fit.
+bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char *name,
+                      ArchiveEntry *entry);
+
+// Archive start of an engine file: the magic after the end of its image (or anywhere after
+// byte 0 when the data is not a PE image). 0 when the file carries no archive.
+size_t LocateArchive(const uint8_t *data, size_t size);

@@ -1,0 +1,133 @@
+// The archive walker on crafted files: every "does not fit" rule, and no read outside the data.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "tests/host/fake_pe.h"
+
+namespace
+{
+
+std::string EntryBytes(const std::string &name, const std::string &data)
+{
+    uint32_t n = (uint32_t)data.size();
+    std::string e = name;
+    e += '\0';
+    e += std::string{(char)n, (char)(n >> 8), (char)(n >> 16), (char)(n >> 24)};
+    return e + data;
+}
+
+std::string Archive(const std::vector<std::pair<std::string, std::string>> &entries,
+                    bool end = true)
+{
+    std::string a = kArchiveHeader;
+    for (const auto &e : entries)
+        a += EntryBytes(e.first, e.second);
+    return end ? a + kArchiveEnd : a;
+}
+
+// Runs a lookup over an exact-size heap copy, so reading past the end trips ASan.
+bool Lookup(const std::string &file, const char *name, std::string *data = nullptr)
+{
+    std::vector<uint8_t> bytes(file.begin(), file.end());
+    size_t start = LocateArchive(bytes.data(), bytes.size());
+    ArchiveEntry e;
+    if (start == 0 || !FindArchiveEntry(bytes.data(), bytes.size(), start, name, &e))
+        return false;
+    if (data)
+        *data = std::string((const char *)bytes.data() + e.dataOffset, e.size);
+    return true;
+}
+
+TEST(ArchiveFormat, FindsEntriesIgnoringCaseFirstWins)
+{
+    std::string file = FakePe() + Archive({{"Uninstall.vis", "u"},
+                                           {"Setup.vis", "first"},
+                                           {"SETUP.VIS", "second"},
+                                           {"Empty", ""}});
+    std::string data;
+    ASSERT_TRUE(Lookup(file, "setup.vis", &data));
+    EXPECT_EQ(data, "first");
+    ASSERT_TRUE(Lookup(file, "Empty", &data));
+    EXPECT_EQ(data, "");
+    EXPECT_FALSE(Lookup(file, "Setup"));
+    EXPECT_FALSE(Lookup(file, "Setup.vis2"));
+    EXPECT_FALSE(Lookup(file, ""));
+}
+
+TEST(ArchiveFormat, TheLastMagicAfterTheImageWins)
+{
+    // The image holds the magic text itself; an archive after it is found, none is not.
+    std::string image = FakePe(kArchiveHeader);
+    EXPECT_EQ(LocateArchive((const uint8_t *)image.data(), image.size()), 0u);
+    EXPECT_FALSE(Lookup(image, "Setup.vis"));
+    std::string file = image + Archive({{"Setup.vis", "x"}});
+    EXPECT_EQ(LocateArchive((const uint8_t *)file.data(), file.size()),
+              image.size() + kArchiveHeaderLength);
+    // Data that is no PE image: any position but 0 counts.
+    std::string raw = "x" + Archive({{"a", "b"}});
+    EXPECT_EQ(LocateArchive((const uint8_t *)raw.data(), raw.size()), 1u + kArchiveHeaderLength);
+    std::string atZero = Archive({{"a", "b"}});
+    EXPECT_EQ(LocateArchive((const uint8_t *)atZero.data(), atZero.size()), 0u);
+}
+
+TEST(ArchiveFormat, WalkEndsCleanlyOrAtTheEndMarker)
+{
+    for (bool end : {true, false}) {
+        std::string file = FakePe() + Archive({{"a", "1"}, {"b", "22"}}, end);
+        std::vector<uint8_t> bytes(file.begin(), file.end());
+        size_t cursor = LocateArchive(bytes.data(), bytes.size());
+        ArchiveEntry e;
+        std::vector<std::string> names;
+        WalkStep step;
+        while ((step = NextArchiveEntry(bytes.data(), bytes.size(), &cursor, &e)) == kWalkEntry)
+            names.push_back(std::string(e.name, e.nameLength));
+        EXPECT_EQ(step, kWalkEnd);
+        EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+        EXPECT_FALSE(Lookup(file, "c"));
+    }
+}
+
+TEST(ArchiveFormat, TruncationAtEveryByteNeverReadsOutside)
+{
+    std::string file = FakePe() + Archive({{"Uninstall.vis", "uninstall"}, {"Setup.vis", "setup"}});
+    size_t setupEnd = file.size() - kArchiveEndLength;
+    for (size_t cut = FakePe().size(); cut <= file.size(); cut++) {
+        std::string part = file.substr(0, cut);
+        bool found = Lookup(part, "Setup.vis");
+        EXPECT_EQ(found, cut >= setupEnd) << "cut at " << cut;
+        Lookup(part, "Missing");
+    }
+}
+
+TEST(ArchiveFormat, SizePastTheEndIsNotFound)
+{
+    std::string archive = Archive({{"a", "data"}}, false);
+    archive[kArchiveHeaderLength + 2 + 3] = (char)0x7f; // size field's top byte
+    std::string file = FakePe() + archive;
+    EXPECT_FALSE(Lookup(file, "a"));
+    std::vector<uint8_t> bytes(file.begin(), file.end());
+    size_t cursor = LocateArchive(bytes.data(), bytes.size());
+    ArchiveEntry e;
+    EXPECT_EQ(NextArchiveEntry(bytes.data(), bytes.size(), &cursor, &e), kWalkBroken);
+}
+
+TEST(ArchiveFormat, ImageEndFromPeHeaders)
+{
+    std::string pe = FakePe();
+    EXPECT_EQ(ImageEndOffset((const uint8_t *)pe.data(), pe.size()), pe.size());
+    std::string notPe = "MZ" + std::string(100, '\0');
+    EXPECT_EQ(ImageEndOffset((const uint8_t *)notPe.data(), notPe.size()), 0u);
+    // Headers that point outside the data.
+    std::string bad = pe;
+    bad[0x3c] = (char)0xff;
+    bad[0x3d] = (char)0xff;
+    EXPECT_EQ(ImageEndOffset((const uint8_t *)bad.data(), bad.size()), 0u);
+    for (size_t cut = 0; cut < 0x80; cut++)
+        ImageEndOffset((const uint8_t *)pe.data(), cut);
+}
+
+} // namespace
