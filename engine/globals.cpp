@@ -5,6 +5,9 @@ bool SilentMode = false;
 int OsCode = 0;
 bool Is64BitWindows = false;
 
+char EngineFilePath[kPathSize];
+size_t ArchiveStart = 0;
+
 const char *Script = nullptr;
 size_t ScriptLength = 0;
 

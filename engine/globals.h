@@ -9,6 +9,9 @@ extern bool SilentMode;     // installation path given on the command line: no w
 extern int OsCode;          // Windows version class (1..248), 0 until probed
 extern bool Is64BitWindows; // the engine runs on 64-bit Windows, false until probed
 
+extern char EngineFilePath[kPathSize]; // full path of the running executable
+extern size_t ArchiveStart;            // offset after the archive's header magic; 0 not yet found
+
 extern const char *Script;  // loaded script of the mode, NUL-terminated; null if none
 extern size_t ScriptLength; // its length without the terminator
 

@@ -1,0 +1,27 @@
+// Reading the archive appended to the engine's own file (EngineFilePath). Every operation
+// opens, maps and closes the file for itself; returned buffers are malloc'd and belong to the
+// caller, who frees them.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The entry's data followed by `spare` zero bytes; *size gets the data length. Null when the
+// name is not found, the engine file cannot be read, or memory runs out.
+uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size);
+
+// Writes the entry to `destination`, replacing it. 0; 8 the destination could not be created
+// or written; 17 the engine file could not be read or no entry has that name (the destination
+// is then left untouched).
+int ExtractArchiveEntry(const char *name, const char *destination);
+
+// Writes the engine file from its first byte through the last data byte of the named entry.
+// Codes as for ExtractArchiveEntry.
+int WriteImageThroughEntry(const char *name, const char *destination);
+
+// A disk file of that name (relative to the current folder) when one exists and opens for
+// reading, else the archive entry. A short read of the disk file gives null.
+uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size);
+
+// The platform's file copy when `source` exists on disk (0, or 8), else ExtractArchiveEntry.
+int CopyFileOrEntry(const char *source, const char *destination);

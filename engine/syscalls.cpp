@@ -1,0 +1,46 @@
+#include "engine/syscalls.h"
+
+#include "script/interpreter.h"
+
+SystemCallTable Sys;
+
+void ResetSystemCalls(void)
+{
+    Sys.CreateFileA = ::CreateFileA;
+    Sys.WriteFile = ::WriteFile;
+    Sys.CopyFileA = ::CopyFileA;
+    Sys.DeleteFileA = ::DeleteFileA;
+    Sys.CreateDirectoryA = ::CreateDirectoryA;
+    Sys.RemoveDirectoryA = ::RemoveDirectoryA;
+}
+
+// The table points at the real functions before any code runs.
+static struct SystemCallsAtStart {
+    SystemCallsAtStart()
+    {
+        ResetSystemCalls();
+    }
+} systemCallsAtStart;
+
+bool PathExists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int WriteWholeFile(const char *path, const void *bytes, DWORD count)
+{
+    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return kErrFileNotWritten;
+    DWORD written = 0;
+    BOOL ok = Sys.WriteFile(file, bytes, count, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == count ? kOk : kErrFileNotWritten;
+}
