@@ -1,0 +1,262 @@
+#include "commands/files.h"
+
+#include <windows.h>
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "archive/archive.h"
+#include "commands/realuser.h"
+#include "engine/globals.h"
+#include "engine/syscalls.h"
+#include "engine/text.h"
+#include "script/interpreter.h"
+#include "script/scanner.h"
+#include "script/variables.h"
+
+enum {
+    kFolderAttempts = 11,
+    kRetryPauseMs = 100,
+    kDefaultDeleteAttempts = 50,
+};
+
+bool AddBackslash(char *path, size_t capacity)
+{
+    size_t length = strlen(path);
+    if (length == 0 || path[length - 1] == '\\')
+        return true;
+    return AppendText(path, capacity, "\\");
+}
+
+void StripBackslashes(char *path)
+{
+    size_t length = strlen(path);
+    while (length > 0 && path[length - 1] == '\\')
+        path[--length] = 0;
+}
+
+int CreateOneFolder(const char *path)
+{
+    for (int attempt = 0; attempt < kFolderAttempts; attempt++) {
+        if (Sys.CreateDirectoryA(path, nullptr) || IsFolder(path))
+            return kOk;
+        Sleep(kRetryPauseMs);
+    }
+    return kErrFolderNotCreated;
+}
+
+int CreatePath(const char *path)
+{
+    if (!path || path[0] == 0)
+        return 2;
+    if (PathExists(path))
+        return 0;
+    char work[kPathSize];
+    if (!CopyText(work, sizeof work, path))
+        return 1;
+    // Cut at the last backslash until what remains exists, noting where each cut was.
+    size_t cuts[kPathSize];
+    int cutCount = 0;
+    for (;;) {
+        char *slash = strrchr(work, '\\');
+        if (!slash)
+            break;
+        *slash = 0;
+        cuts[cutCount++] = (size_t)(slash - work);
+        if (work[0] != 0 && PathExists(work))
+            break;
+    }
+    // Put the backslashes back from the left, creating each longer path, ending with the path.
+    while (cutCount > 0) {
+        work[cuts[--cutCount]] = '\\';
+        if (CreateOneFolder(work) != kOk)
+            return 1;
+    }
+    return 0;
+}
+
+int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count)
+{
+    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        char folder[kPathSize];
+        if (!CopyText(folder, sizeof folder, path))
+            return 1;
+        char *slash = strrchr(folder, '\\');
+        if (slash) {
+            *slash = 0;
+            CreatePath(folder);
+        }
+        file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+    }
+    DWORD written = 0;
+    BOOL ok = Sys.WriteFile(file, bytes, count, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == count ? 0 : 2;
+}
+
+uint64_t FolderSize(const char *path)
+{
+    char prefix[kPathSize];
+    char pattern[kPathSize];
+    if (!CopyText(prefix, sizeof prefix, path) || !AddBackslash(prefix, sizeof prefix) ||
+        !FormatText(pattern, sizeof pattern, "%s*.*", prefix))
+        return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    uint64_t total = 0;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        char full[kPathSize];
+        WIN32_FILE_ATTRIBUTE_DATA info;
+        if (!FormatText(full, sizeof full, "%s%s", prefix, found.cFileName) ||
+            !GetFileAttributesExA(full, GetFileExInfoStandard, &info))
+            continue;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            total += FolderSize(full);
+        else
+            total += (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return total;
+}
+
+static bool EnoughArguments(int kw, int count)
+{
+    return count >= KeywordForCode(kw)->minArgs;
+}
+
+int CommandCreateDir(const char *argumentStart, const char *lineEnd)
+{
+    if (!EnoughArguments(kKwCreateDir, FetchArguments(1, &argumentStart, lineEnd)))
+        return kErrMissingArgument;
+    const char *path = ArgumentSlots[0];
+    ShowStatus("Creating folder: %s", path);
+    BeginRealUser();
+    int result = CreatePath(path) == 0 ? kOk : kErrFolderNotCreated;
+    EndRealUser();
+    return result;
+}
+
+int CommandCopyFile(const char *argumentStart, const char *lineEnd)
+{
+    if (!EnoughArguments(kKwCopyFile, FetchArguments(3, &argumentStart, lineEnd)))
+        return kErrMissingArgument;
+    const char *source = ArgumentSlots[0];
+    const char *option = ArgumentSlots[2];
+    char destination[kPathSize];
+    BeginRealUser();
+    // A folder destination receives the source under the name it is given by.
+    bool fits = CopyText(destination, sizeof destination, ArgumentSlots[1]);
+    if (fits && IsFolder(destination)) {
+        fits = AddBackslash(destination, sizeof destination) &&
+               AppendText(destination, sizeof destination, source);
+    }
+    ShowStatus("Copying file: %s", destination);
+    int result = fits ? CopyFileOrEntry(source, destination) : kErrFileNotWritten;
+    if (result != kOk && strcmp(option, "SILENT") == 0)
+        result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
+    EndRealUser();
+    return result;
+}
+
+// Attempts per file for DeleteFile's wait argument: 50 when empty; else the number of seconds
+// read like strtol (no digits give 0): 0 gives one attempt, n > 0 gives 10 n, n < 0 none.
+static long DeleteAttempts(const char *wait)
+{
+    if (wait[0] == 0)
+        return kDefaultDeleteAttempts;
+    long seconds = strtol(wait, nullptr, 10);
+    if (seconds < 0)
+        return 0;
+    if (seconds == 0)
+        return 1;
+    return seconds > LONG_MAX / 10 ? LONG_MAX : seconds * 10;
+}
+
+// Deletes one file with up to `attempts` tries, 100 ms apart. False when it is still there.
+static bool DeleteWithRetries(const char *path, long attempts)
+{
+    long allowed = attempts;
+    for (;;) {
+        if (attempts == 0)
+            return false;
+        attempts--;
+        BOOL deleted = Sys.DeleteFileA(path);
+        if (!deleted && allowed > 1)
+            Sleep(kRetryPauseMs);
+        if (deleted || !PathExists(path))
+            return true;
+    }
+}
+
+int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
+{
+    if (!EnoughArguments(kKwDeleteFile, FetchArguments(2, &argumentStart, lineEnd)))
+        return kErrMissingArgument;
+    const char *pattern = ArgumentSlots[0];
+    long attempts = DeleteAttempts(ArgumentSlots[1]);
+    BeginRealUser();
+    int result = kOk;
+    char folder[kPathSize];
+    const char *slash = strrchr(pattern, '\\');
+    size_t folderLength = slash ? (size_t)(slash - pattern) + 1 : 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (strlen(pattern) >= kPathSize || !CopyTextN(folder, sizeof folder, pattern, folderLength)) {
+        result = kErrFileNotDeleted;
+        goto done;
+    }
+    search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        goto done;
+    do {
+        char full[kPathSize];
+        if (!FormatText(full, sizeof full, "%s%s", folder, found.cFileName)) {
+            result = kErrFileNotDeleted;
+            continue;
+        }
+        DWORD attributes = GetFileAttributesA(full);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        ShowStatus("Deleting file: %s", full);
+        if (!DeleteWithRetries(full, attempts))
+            result = kErrFileNotDeleted;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+done:
+    EndRealUser();
+    return result;
+}
+
+int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
+{
+    if (!EnoughArguments(kKwRemoveDir, FetchArguments(1, &argumentStart, lineEnd)))
+        return kErrMissingArgument;
+    const char *path = ArgumentSlots[0];
+    ShowStatus("Removing directory: %s", path);
+    BeginRealUser();
+    int result = kOk;
+    if (strlen(path) >= kPathSize)
+        result = kErrFolderNotRemoved;
+    else if (PathExists(path) && !Sys.RemoveDirectoryA(path))
+        result = kErrFolderNotRemoved;
+    EndRealUser();
+    return result;
+}
+
+void InstallFileCommands(void)
+{
+    SetCommand(kKwCreateDir, CommandCreateDir);
+    SetCommand(kKwCopyFile, CommandCopyFile);
+    SetCommand(kKwDeleteFile, CommandDeleteFile);
+    SetCommand(kKwRemoveDir, CommandRemoveDir);
+}

@@ -1,0 +1,30 @@
+// File commands (CreateDir, CopyFile, DeleteFile, RemoveDir) and the file-system operations
+// other parts share. Paths live in 260-byte buffers: a path that would exceed 259 characters
+// is refused with the operation's failure code, never overrun.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+int CommandCreateDir(const char *argumentStart, const char *lineEnd);
+int CommandCopyFile(const char *argumentStart, const char *lineEnd);
+int CommandDeleteFile(const char *argumentStart, const char *lineEnd);
+int CommandRemoveDir(const char *argumentStart, const char *lineEnd);
+
+// Enters the four file commands into the interpreter's command table.
+void InstallFileCommands(void);
+
+// 0 the folder exists or was created; 1 a level could not be created (or the path is too
+// long); 2 the path is missing or empty.
+int CreatePath(const char *path);
+// 0, or 7 when the folder neither could be created nor exists after 11 attempts 100 ms apart.
+int CreateOneFolder(const char *path);
+// Creates or replaces the file, creating its folders when the first try fails. 0 written;
+// 1 the file could not be created; 2 fewer bytes written.
+int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count);
+// Total size of the files in the folder and every folder below it.
+uint64_t FolderSize(const char *path);
+// Appends a backslash to a non-empty path unless it ends in one. False when it does not fit.
+bool AddBackslash(char *path, size_t capacity);
+// Removes every trailing backslash (C:\ becomes C:).
+void StripBackslashes(char *path);
