@@ -98,7 +98,8 @@ int ScanLine(const char *position, const char **argumentStart, const char **line
     return kKwNone;
 }
 
-int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity)
+int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity,
+                 ArgumentInfo *info)
 {
     out[0] = 0;
     const char *p = SkipWhitespace(*cursor);
@@ -112,22 +113,34 @@ int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t cap
         p++;
     }
     size_t n = 0;
+    size_t length = 0;
+    size_t trailingBlanks = 0;
+    bool closed = false;
     while (p < lineEnd && *p != 0 && *p != '\r') {
         if (quoted && *p == '"') {
             p++;
+            closed = true;
             break;
         }
         if (!quoted && *p == ',')
             break;
         if (n + 1 < capacity)
             out[n++] = *p;
+        length++;
+        trailingBlanks = *p == ' ' ? trailingBlanks + 1 : 0;
         p++;
     }
     if (!quoted) {
         while (n > 0 && out[n - 1] == ' ')
             n--;
+        length -= trailingBlanks;
     }
     out[n] = 0;
+    if (info) {
+        info->quoted = quoted;
+        info->closed = closed;
+        info->length = length;
+    }
     p = SkipWhitespace(p);
     if (p < lineEnd && *p == ',')
         p++;

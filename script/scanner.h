@@ -61,7 +61,15 @@ const char *SkipWhitespace(const char *p);
 // after it, possibly beyond `lineEnd`); `lineEnd` is the CR that ends the line or the NUL.
 int ScanLine(const char *position, const char **argumentStart, const char **lineEnd);
 
+// What the splitter saw of one argument, for tools that check scripts.
+struct ArgumentInfo {
+    bool quoted;
+    bool closed;   // a quoted argument met its closing quote before the line end
+    size_t length; // characters before any cut
+};
+
 // Reads the argument at *cursor into out (at most capacity - 1 characters; a longer argument is
 // cut but consumed whole) and advances *cursor past it and its comma. Returns 0, or 5 when no
 // argument is left before lineEnd (out is then empty).
-int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity);
+int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity,
+                 ArgumentInfo *info = nullptr);

@@ -1,0 +1,256 @@
+#include "tools/pack.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/format.h"
+#include "engine/text.h"
+#include "tools/toolfiles.h"
+
+namespace
+{
+
+struct Input {
+    std::string path;
+    std::string name;
+    uint64_t size;
+};
+
+const uint64_t kMaxEngineFile = 0xFFFFFFFFull; // the engine takes its length as 32 bits
+
+int Fail(const char *command, const std::string &message)
+{
+    fprintf(stderr, "mksetup %s: %s\n", command, message.c_str());
+    return 1;
+}
+
+bool SameNameIgnoringCase(const std::string &a, const std::string &b)
+{
+    return a.size() == b.size() && StartsWithIgnoringCase(a.c_str(), b.c_str(), a.size());
+}
+
+bool CollectInputs(const std::vector<std::string> &paths, std::vector<Input> *inputs,
+                   std::string *error)
+{
+    for (const std::string &path : paths) {
+        std::vector<std::string> files;
+        if (IsDirectoryPath(path)) {
+            if (!ListFilesIn(path, &files)) {
+                *error = "cannot list the folder " + path;
+                return false;
+            }
+            for (std::string &f : files)
+                f = JoinPath(path, f);
+        } else {
+            files.push_back(path);
+        }
+        for (const std::string &file : files) {
+            Input in{file, BaseName(file), 0};
+            if (!RegularFileSize(file, &in.size)) {
+                *error = "cannot read " + file;
+                return false;
+            }
+            inputs->push_back(in);
+        }
+    }
+    for (size_t i = 0; i < inputs->size(); i++) {
+        const Input &in = (*inputs)[i];
+        if (!IsBareFileName(in.name.c_str())) {
+            *error = "\"" + in.name + "\" (" + in.path + ") is not a bare file name";
+            return false;
+        }
+        for (size_t j = 0; j < i; j++) {
+            if (SameNameIgnoringCase((*inputs)[j].name, in.name)) {
+                *error = "two entries named alike: " + (*inputs)[j].path + " and " + in.path +
+                         " (names are compared ignoring case)";
+                return false;
+            }
+        }
+    }
+    // The uninstaller keeps every entry up to and including the uninstall script: it goes first.
+    for (size_t i = 0; i < inputs->size(); i++) {
+        if (SameNameIgnoringCase((*inputs)[i].name, "Uninstall.vis")) {
+            Input u = (*inputs)[i];
+            inputs->erase(inputs->begin() + (long)i);
+            inputs->insert(inputs->begin(), u);
+            break;
+        }
+    }
+    return true;
+}
+
+bool WriteBytes(FILE *out, const void *bytes, size_t count)
+{
+    return count == 0 || fwrite(bytes, 1, count, out) == count;
+}
+
+// Copies exactly `size` bytes of the file at `path` to `out`.
+bool CopyInto(FILE *out, const Input &in)
+{
+    FILE *f = fopen(in.path.c_str(), "rb");
+    if (!f)
+        return false;
+    uint64_t left = in.size;
+    char buffer[65536];
+    while (left > 0) {
+        size_t want = left < sizeof buffer ? (size_t)left : sizeof buffer;
+        size_t got = fread(buffer, 1, want, f);
+        if (got != want || !WriteBytes(out, buffer, got))
+            break;
+        left -= got;
+    }
+    bool complete = left == 0 && fgetc(f) == EOF;
+    fclose(f);
+    return complete;
+}
+
+bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
+                  const std::vector<Input> &inputs, std::string *error)
+{
+    FILE *out = fopen(path.c_str(), "wb");
+    if (!out) {
+        *error = "cannot create " + path;
+        return false;
+    }
+    bool ok = WriteBytes(out, stub.data(), stub.size()) &&
+              WriteBytes(out, kArchiveHeader, kArchiveHeaderLength);
+    for (size_t i = 0; ok && i < inputs.size(); i++) {
+        const Input &in = inputs[i];
+        uint32_t size = (uint32_t)in.size;
+        uint8_t field[4] = {(uint8_t)size, (uint8_t)(size >> 8), (uint8_t)(size >> 16),
+                            (uint8_t)(size >> 24)};
+        ok = WriteBytes(out, in.name.c_str(), in.name.size() + 1) && WriteBytes(out, field, 4);
+        if (ok && !CopyInto(out, in)) {
+            *error = "cannot read " + in.path + " (or it changed while being packed)";
+            fclose(out);
+            return false;
+        }
+    }
+    ok = ok && WriteBytes(out, kArchiveEnd, kArchiveEndLength);
+    if (fclose(out) != 0)
+        ok = false;
+    if (!ok && error->empty())
+        *error = "cannot write " + path;
+    return ok;
+}
+
+bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> *file,
+                    size_t *start)
+{
+    if (!ReadBinaryFile(path, file)) {
+        Fail(command, std::string("cannot read ") + path);
+        return false;
+    }
+    *start = LocateArchive(file->data(), file->size());
+    if (*start == 0) {
+        Fail(command, std::string(path) + " carries no setup data archive");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsBareFileName(const char *name)
+{
+    size_t length = strlen(name);
+    if (length == 0 || length > 259 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+        return false;
+    for (const char *p = name; *p; p++) {
+        if ((unsigned char)*p < 0x20 || strchr("\\/:*?\"<>|", *p))
+            return false;
+    }
+    return true;
+}
+
+int RunPack(int argc, char **argv)
+{
+    std::string engine;
+    std::string outPath;
+    std::vector<std::string> paths;
+    for (int i = 0; i < argc; i++) {
+        std::string a = argv[i];
+        if ((a == "--engine" || a == "--out") && i + 1 < argc) {
+            (a == "--engine" ? engine : outPath) = argv[++i];
+        } else if (a.compare(0, 2, "--") == 0) {
+            fprintf(stderr, "mksetup pack: unknown option %s\n", a.c_str());
+            return 2;
+        } else {
+            paths.push_back(a);
+        }
+    }
+    if (engine.empty() || outPath.empty() || paths.empty()) {
+        fputs("usage: mksetup pack --engine STUB.exe --out Setup.exe PATH...\n", stderr);
+        return 2;
+    }
+
+    std::vector<Input> inputs;
+    std::string error;
+    if (!CollectInputs(paths, &inputs, &error))
+        return Fail("pack", error);
+
+    std::vector<uint8_t> stub;
+    if (!ReadBinaryFile(engine, &stub))
+        return Fail("pack", "cannot read the engine " + engine);
+    if (ImageEndOffset(stub.data(), stub.size()) == 0)
+        return Fail("pack", engine + " is not a Windows executable");
+    if (LocateArchive(stub.data(), stub.size()) != 0)
+        return Fail("pack", engine + " already carries a setup data archive");
+
+    uint64_t total = stub.size() + kArchiveHeaderLength + kArchiveEndLength;
+    for (const Input &in : inputs)
+        total += in.name.size() + 1 + 4 + in.size;
+    if (total > kMaxEngineFile)
+        return Fail("pack", "the setup file would be " + std::to_string(total) +
+                                " bytes; it must stay below 4 GiB");
+
+    std::string partial = outPath + ".partial";
+    if (!WriteArchive(partial, stub, inputs, &error) || !MoveFileOver(partial, outPath)) {
+        remove(partial.c_str());
+        return Fail("pack", error.empty() ? "cannot write " + outPath : error);
+    }
+    return 0;
+}
+
+int RunList(int argc, char **argv)
+{
+    if (argc != 1) {
+        fputs("usage: mksetup list Setup.exe\n", stderr);
+        return 2;
+    }
+    std::vector<uint8_t> file;
+    size_t cursor;
+    if (!ReadEngineFile("list", argv[0], &file, &cursor))
+        return 1;
+    ArchiveEntry entry;
+    WalkStep step;
+    while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &entry)) == kWalkEntry)
+        printf("%.*s\t%u\n", (int)entry.nameLength, entry.name, (unsigned)entry.size);
+    if (step == kWalkBroken)
+        return Fail("list", "the entry at offset " + std::to_string(cursor) +
+                                " does not fit in the file: the archive is damaged");
+    return 0;
+}
+
+int RunExtract(int argc, char **argv)
+{
+    if (argc != 3) {
+        fputs("usage: mksetup extract Setup.exe NAME DEST\n", stderr);
+        return 2;
+    }
+    std::vector<uint8_t> file;
+    size_t start;
+    if (!ReadEngineFile("extract", argv[0], &file, &start))
+        return 1;
+    ArchiveEntry entry;
+    if (!FindArchiveEntry(file.data(), file.size(), start, argv[1], &entry))
+        return Fail("extract", std::string("no entry named ") + argv[1]);
+    FILE *out = fopen(argv[2], "wb");
+    bool ok = out && WriteBytes(out, file.data() + entry.dataOffset, entry.size);
+    if (out && fclose(out) != 0)
+        ok = false;
+    return ok ? 0 : Fail("extract", std::string("cannot write ") + argv[2]);
+}

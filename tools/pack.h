@@ -1,0 +1,10 @@
+// mksetup pack, list and extract. argv holds the arguments after the command word. Exit
+// status: 0 done, 1 refused or failed (message on stderr), 2 usage error.
+#pragma once
+
+int RunPack(int argc, char **argv);
+int RunList(int argc, char **argv);
+int RunExtract(int argc, char **argv);
+
+// True when `name` can be an archive entry: a bare Windows file name of 1 to 259 characters.
+bool IsBareFileName(const char *name);

@@ -1,0 +1,125 @@
+#include "tools/toolfiles.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
+
+bool ReadBinaryFile(const std::string &path, std::vector<uint8_t> *data)
+{
+    uint64_t size;
+    if (!RegularFileSize(path, &size) || size > SIZE_MAX)
+        return false;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    data->resize((size_t)size);
+    size_t read = size ? fread(data->data(), 1, (size_t)size, f) : 0;
+    fclose(f);
+    return read == size;
+}
+
+#ifdef _WIN32
+
+bool IsDirectoryPath(const std::string &path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool RegularFileSize(const std::string &path, uint64_t *size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    *size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    return true;
+}
+
+bool ListFilesIn(const std::string &folder, std::vector<std::string> *names)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names->push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+std::string BaseName(const std::string &path)
+{
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool MoveFileOver(const std::string &from, const std::string &to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+#else
+
+bool IsDirectoryPath(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RegularFileSize(const std::string &path, uint64_t *size)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    *size = (uint64_t)st.st_size;
+    return true;
+}
+
+bool ListFilesIn(const std::string &folder, std::vector<std::string> *names)
+{
+    DIR *dir = opendir(folder.c_str());
+    if (!dir)
+        return false;
+    while (struct dirent *e = readdir(dir)) {
+        uint64_t size;
+        if (RegularFileSize(JoinPath(folder, e->d_name), &size))
+            names->push_back(e->d_name);
+    }
+    closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+std::string BaseName(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool MoveFileOver(const std::string &from, const std::string &to)
+{
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+#endif
+
+std::string JoinPath(const std::string &folder, const std::string &name)
+{
+    if (folder.empty())
+        return name;
+    char last = folder.back();
+    if (last == '/' || last == '\\')
+        return folder + name;
+    return folder + "/" + name;
+}

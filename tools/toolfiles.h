@@ -1,0 +1,18 @@
+// File access for mksetup, which runs on Linux and on Windows.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+bool ReadBinaryFile(const std::string &path, std::vector<uint8_t> *data);
+bool IsDirectoryPath(const std::string &path);
+bool RegularFileSize(const std::string &path, uint64_t *size);
+// Names of the regular files directly in `folder`, sorted bytewise.
+bool ListFilesIn(const std::string &folder, std::vector<std::string> *names);
+std::string JoinPath(const std::string &folder, const std::string &name);
+// The last component of a path (separators: '/', and '\' on Windows).
+std::string BaseName(const std::string &path);
+// Moves `from` over `to`, replacing it.
+bool MoveFileOver(const std::string &from, const std::string &to);
