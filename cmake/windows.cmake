@@ -5,7 +5,10 @@ set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static")
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
 set(WIN_SOURCES
+    archive/archive.cpp
+    commands/files.cpp
     commands/realuser.cpp
+    engine/syscalls.cpp
     script/phase_thread.cpp
 )
 list(TRANSFORM WIN_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
@@ -15,6 +18,10 @@ target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
 target_link_libraries(setupcore PUBLIC advapi32 user32)
 
+add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
+target_link_libraries(mksetup PRIVATE setupcore)
+target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
+
 # GoogleTest from the Debian sources, built with this toolchain.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -22,17 +29,33 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(win_tests ${WIN_TEST_SOURCES})
-target_link_libraries(win_tests PRIVATE setupcore gtest_main)
+target_link_libraries(win_tests PRIVATE setupcore gtest)
+target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 target_compile_options(win_tests PRIVATE ${SETUP_WARNINGS})
 
+# The same tests with a setup data archive appended by the host's mksetup: tests of suites
+# named Packed* read and extract the entries of their own file.
+set(SETUP_MKSETUP ${CMAKE_SOURCE_DIR}/build/host/mksetup CACHE FILEPATH "host mksetup")
+file(GLOB TEST_ARCHIVE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/data/archive/*)
+set(PACKED_TESTS ${CMAKE_BINARY_DIR}/win_tests_packed.exe)
+add_custom_command(OUTPUT ${PACKED_TESTS}
+    COMMAND ${SETUP_MKSETUP} pack --engine $<TARGET_FILE:win_tests> --out ${PACKED_TESTS}
+            ${CMAKE_SOURCE_DIR}/tests/data/archive
+    DEPENDS win_tests ${TEST_ARCHIVE_FILES} ${SETUP_MKSETUP}
+    COMMENT "Packing win_tests_packed.exe")
+add_custom_target(win_tests_packed ALL DEPENDS ${PACKED_TESTS})
+
 if(CMAKE_CROSSCOMPILING_EMULATOR)
-    add_test(NAME win64.win_tests COMMAND win_tests)
-    set_tests_properties(win64.win_tests PROPERTIES LABELS windows TIMEOUT 600)
+    add_test(NAME win64.win_tests COMMAND win_tests --gtest_filter=-Packed*)
+    add_test(NAME win64.win_tests_packed COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${PACKED_TESTS}
+             --gtest_filter=Packed*)
+    set_tests_properties(win64.win_tests win64.win_tests_packed PROPERTIES LABELS windows
+                         TIMEOUT 600)
 endif()
 
 # The 32-bit tree cannot run here; check that what it built is a 32-bit Windows image.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    foreach(target win_tests)
+    foreach(target win_tests mksetup)
         add_test(NAME win32.${target}.is_pe32 COMMAND ${CMAKE_OBJDUMP} -f $<TARGET_FILE:${target}>)
         set_tests_properties(win32.${target}.is_pe32 PROPERTIES LABELS win32
                              PASS_REGULAR_EXPRESSION "file format pei-i386")

@@ -1,0 +1,39 @@
+// Test runner for the Windows tests. Besides running the tests it serves as the helper process
+// some tests need: "--hold FILE MS" opens FILE without delete sharing, creates FILE.held to say
+// so, and keeps the file open for MS milliseconds.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "engine/globals.h"
+#include "script/phase_thread.h"
+
+static int HoldFile(const char *path, const char *milliseconds)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    std::string marker = std::string(path) + ".held";
+    HANDLE held = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(held);
+    Sleep((DWORD)atoi(milliseconds));
+    CloseHandle(file);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && strcmp(argv[1], "--hold") == 0)
+        return HoldFile(argv[2], argv[3]);
+    GetModuleFileNameA(nullptr, EngineFilePath, sizeof EngineFilePath);
+    InitScriptThreading();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,145 @@
+// Helpers for the Windows tests: scratch folders, whole-file reads and writes, and running one
+// script line as a command with its status lines recorded.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/globals.h"
+#include "engine/syscalls.h"
+#include "script/interpreter.h"
+#include "script/variables.h"
+
+inline std::string ReadFileText(const std::string &path)
+{
+    std::string text;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buffer[65536];
+    DWORD n;
+    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(f);
+    return text;
+}
+
+inline void WriteFileText(const std::string &path, const std::string &text)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+    DWORD n;
+    WriteFile(f, text.data(), (DWORD)text.size(), &n, nullptr);
+    CloseHandle(f);
+}
+
+inline bool Exists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string full = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full);
+            else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+// A test with its own scratch folder (Folder, no trailing backslash), a fresh script engine,
+// the real system calls, and a recorder for status lines.
+class WindowsTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ResetScriptEngine();
+        ResetSystemCalls();
+        RunMode = 0;
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        static int counter = 0;
+        Folder = std::string(temp) + "wt" + std::to_string(GetCurrentProcessId()) + "_" +
+                 std::to_string(++counter);
+        RemoveTree(Folder);
+        CreateDirectoryA(Folder.c_str(), nullptr);
+        Current = this;
+        SavedSend = ProgressSend;
+        ProgressSend = Record;
+    }
+
+    void TearDown() override
+    {
+        ProgressSend = SavedSend;
+        ProgressWindow = nullptr;
+        Script = nullptr;
+        ResetSystemCalls();
+        ResetScriptEngine();
+        RemoveTree(Folder);
+        Current = nullptr;
+    }
+
+    // Runs one command line in a phase of its own, with a progress window that records status
+    // lines and answers every error query with "go on". Returns the command's result.
+    int RunLine(const std::string &line)
+    {
+        Statuses.clear();
+        Errors.clear();
+        ScriptText = "PhaseBegin 0\r\n" + line + "\r\nPhaseEnd\r\n";
+        Script = ScriptText.c_str();
+        ProgressWindow = (void *)this;
+        RunPhase(0);
+        ProgressWindow = nullptr;
+        return Errors.empty() ? 0 : Errors.back();
+    }
+
+    static intptr_t Record(void *, unsigned message, uintptr_t, intptr_t lParam)
+    {
+        if (message == kMsgStatus)
+            Current->Statuses.push_back((const char *)lParam);
+        if (message == kMsgErrorQuery)
+            Current->Errors.push_back(LastErrorCode);
+        return 0;
+    }
+
+    std::string Path(const std::string &name) const
+    {
+        return Folder + "\\" + name;
+    }
+
+    std::string Folder;
+    std::string ScriptText;
+    std::vector<std::string> Statuses;
+    std::vector<int> Errors;
+    ProgressSendFunction SavedSend = nullptr;
+    inline static WindowsTest *Current = nullptr;
+};
+
+// The repository's tests/data folder as Wine sees it (the Linux root is drive Z:).
+inline std::string TestDataPath(const std::string &relative)
+{
+    std::string path = std::string("Z:") + SOURCE_DIR + "/tests/data/" + relative;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
