@@ -12,6 +12,8 @@ void ResetSystemCalls(void)
     Sys.DeleteFileA = ::DeleteFileA;
     Sys.CreateDirectoryA = ::CreateDirectoryA;
     Sys.RemoveDirectoryA = ::RemoveDirectoryA;
+    Sys.RegCreateKeyExA = ::RegCreateKeyExA;
+    Sys.RegSetValueExA = ::RegSetValueExA;
 }
 
 // The table points at the real functions before any code runs.

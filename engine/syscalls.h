@@ -15,9 +15,22 @@ struct SystemCallTable {
     BOOL(WINAPI *DeleteFileA)(LPCSTR name);
     BOOL(WINAPI *CreateDirectoryA)(LPCSTR name, LPSECURITY_ATTRIBUTES security);
     BOOL(WINAPI *RemoveDirectoryA)(LPCSTR name);
+    LONG(WINAPI *RegCreateKeyExA)
+    (HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+     LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
+    LONG(WINAPI *RegSetValueExA)
+    (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
 };
 
 extern SystemCallTable Sys;
+
+// The registry view the shipped 32-bit engine uses implicitly on 64-bit Windows: the 64-bit build
+// asks for it explicitly, so both builds read and write the same keys.
+#ifdef _WIN64
+const REGSAM kEngineRegistryView = KEY_WOW64_32KEY;
+#else
+const REGSAM kEngineRegistryView = 0;
+#endif
 
 void ResetSystemCalls(void);
 
