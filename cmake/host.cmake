@@ -48,3 +48,7 @@ if(SETUP_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 600)
     endforeach()
 endif()
+
+# Draws the engine's icons for the Windows builds.
+add_executable(mkicons tools/mkicons.cpp)
+target_compile_options(mkicons PRIVATE ${SETUP_WARNINGS})

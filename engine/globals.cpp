@@ -5,6 +5,7 @@ bool SilentMode = false;
 int OsCode = 0;
 bool Is64BitWindows = false;
 
+void *Instance = nullptr;
 char EngineFilePath[kPathSize];
 size_t ArchiveStart = 0;
 
@@ -23,6 +24,20 @@ char Status2Text[kTextSize];
 unsigned char ConditionStack[kConditionLevels];
 int ConditionDepth = 0;
 void *PhaseThread = nullptr;
+
+// Writable data, so that the uninstaller writer can find and rewrite it in the image.
+char ModeMarker[16] = "SetupMode:Setup";
+char LinkText[kPathSize] = "www.veltrano.com";
+char LinkTarget[kPathSize] = "http://www.veltrano.com/";
+
+char (*ExtraFiles)[kPathSize] = nullptr;
+int ExtraFileCount = 0;
+int ExtraFileCapacity = 0;
+
+void *TitleFont = nullptr;
+void *TextFont = nullptr;
+void *BoldFont = nullptr;
+void *LinkFont = nullptr;
 
 volatile unsigned char WizardCancelled = 0;
 volatile unsigned char RebootRequested = 0;

@@ -9,6 +9,7 @@ extern bool SilentMode;     // installation path given on the command line: no w
 extern int OsCode;          // Windows version class (1..248), 0 until probed
 extern bool Is64BitWindows; // the engine runs on 64-bit Windows, false until probed
 
+extern void *Instance;                 // the executable's module handle
 extern char EngineFilePath[kPathSize]; // full path of the running executable
 extern size_t ArchiveStart;            // offset after the archive's header magic; 0 not yet found
 
@@ -27,6 +28,19 @@ extern char Status2Text[kTextSize];       // second status line (Status2 command
 extern unsigned char ConditionStack[kConditionLevels]; // 1 branch runs, 2 skipped, 0 closed
 extern int ConditionDepth;                             // open levels; never reset between phases
 extern void *PhaseThread; // handle of the phase 1 worker thread, null when none
+
+extern char ModeMarker[16];        // "SetupMode:Setup"; the uninstaller's copy says "Unins"
+extern char LinkText[kPathSize];   // hyperlink text of the wizard pages (#URLTEXT#)
+extern char LinkTarget[kPathSize]; // hyperlink target of the wizard pages (#URLLINK#)
+
+extern char (*ExtraFiles)[kPathSize]; // command-line files to copy into the installation folder
+extern int ExtraFileCount;
+extern int ExtraFileCapacity;
+
+extern void *TitleFont; // fonts of the user interface, null until start-up made them
+extern void *TextFont;
+extern void *BoldFont;
+extern void *LinkFont;
 
 extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
 extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined
