@@ -1,0 +1,12 @@
+// The end of a run: the install log of a silent run, and copying the files named on the
+// command line into the installation folder.
+#pragma once
+
+// Writes the engine's path + ".log": on failure the message for LastErrorCode, then
+// "#SETUPMODE# finished successfully!" or "#SETUPMODE# failed!", each line ended by CR LF. An
+// existing log is replaced; a log that cannot be written is passed over.
+void WriteInstallLog(void);
+
+// Copies each file of the extra-file list into the folder #INSTALLPATH# names now, under its
+// own file name, replacing what is there. Failures are passed over.
+void CopyExtraFiles(void);

@@ -1,0 +1,232 @@
+#include "engine/run.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "archive/archive.h"
+#include "commands/commands.h"
+#include "commands/files.h"
+#include "commands/record_codec.h"
+#include "engine/globals.h"
+#include "engine/log.h"
+#include "engine/startup.h"
+#include "engine/text.h"
+#include "resources/resource.h"
+#include "script/interpreter.h"
+#include "script/phase_thread.h"
+#include "script/scanner.h"
+#include "script/variables.h"
+#include "ui/messages.h"
+
+enum {
+    kExtraFileGrowth = 16,
+    kNonClientMetricsSize = 344, // the structure with its padded-border field
+    kRelaunchFailed = 23,
+    kScriptMissing = 1,
+};
+
+static const char kTemporaryCopy[] = "_VTUItmp.exe";
+
+static void AddExtraFile(const char *path)
+{
+    if (ExtraFileCount == ExtraFileCapacity) {
+        int capacity = ExtraFileCapacity + kExtraFileGrowth;
+        void *grown = realloc(ExtraFiles, sizeof *ExtraFiles * (size_t)capacity);
+        if (!grown)
+            return; /* the list cannot grow: the argument is dropped */
+        ExtraFiles = (char(*)[kPathSize])grown;
+        ExtraFileCapacity = capacity;
+    }
+    CopyText(ExtraFiles[ExtraFileCount++], kPathSize, path);
+}
+
+void ParseCommandLine(const char *commandLine)
+{
+    const char *cursor = commandLine;
+    const char *end = commandLine + strlen(commandLine);
+    char argument[kPathSize];
+    while (NextArgument(&cursor, end, argument, sizeof argument) == 0) {
+        if (argument[0] == 0)
+            continue;
+        if (SilentMode) {
+            AddExtraFile(argument);
+            continue;
+        }
+        const char *slash = strrchr(argument, '\\');
+        if (strchr(slash ? slash + 1 : argument, '.')) {
+            AddExtraFile(argument);
+        } else {
+            SetVariable("#INSTALLPATH#", argument);
+            SilentMode = true;
+        }
+    }
+}
+
+static bool EndsWithIgnoringCase(const char *text, const char *tail)
+{
+    size_t n = strlen(text);
+    size_t m = strlen(tail);
+    return n >= m && EqualIgnoringCase(text + n - m, tail);
+}
+
+// The uninstaller in the installation folder copies itself to the temporary folder, starts the
+// copy and ends, so that the uninstall script can delete it. Returns 0 when the copy runs.
+static int RelaunchFromTemporaryFolder(void)
+{
+    char folder[kPathSize];
+    DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder)
+        folder[0] = 0;
+    StripBackslashes(folder);
+    char copy[kPathSize];
+    if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy))
+        return kRelaunchFailed;
+    CopyFileOrEntry(EngineFilePath, copy); /* a stale copy may stand; the start decides */
+    HINSTANCE started = ShellExecuteA(nullptr, "open", copy, nullptr, nullptr, SW_SHOWNORMAL);
+    return (INT_PTR)started > 32 ? (int)kOk : (int)kRelaunchFailed;
+}
+
+static void CreateFonts(void)
+{
+    TitleFont =
+        CreateFontA(16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Arial");
+    NONCLIENTMETRICSA metrics;
+    static_assert(sizeof metrics >= kNonClientMetricsSize, "metrics structure too small");
+    memset(&metrics, 0, sizeof metrics);
+    metrics.cbSize = kNonClientMetricsSize;
+    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0) &&
+        metrics.lfMessageFont.lfFaceName[0] != 0) {
+        LOGFONTA font = metrics.lfMessageFont;
+        TextFont = CreateFontIndirectA(&font);
+        font.lfWeight = FW_BOLD;
+        BoldFont = CreateFontIndirectA(&font);
+        font.lfWeight = FW_NORMAL;
+        font.lfUnderline = TRUE;
+        LinkFont = CreateFontIndirectA(&font);
+        return;
+    }
+    const char face[] = "MS Shell Dlg";
+    TextFont = CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, face);
+    BoldFont =
+        CreateFontA(14, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+    LinkFont =
+        CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+static void DeleteFonts(void)
+{
+    void **fonts[] = {&TitleFont, &TextFont, &BoldFont, &LinkFont};
+    for (void **font : fonts) {
+        if (*font)
+            DeleteObject((HGDIOBJ)*font);
+        *font = nullptr;
+    }
+}
+
+// Everything before the wizard or the silent run. Returns 0, or the internal failure.
+static int StartUp(bool *exitNow)
+{
+    if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
+        int result = RelaunchFromTemporaryFolder();
+        *exitNow = result == kOk;
+        return result;
+    }
+    uint32_t length = 0;
+    uint8_t *text = LoadFileOrEntry(RunMode == 0 ? "Setup.vis" : "Uninstall.vis", 1, &length);
+    if (!text)
+        return kScriptMissing;
+    text[length] = 0;
+    Script = (const char *)text;
+    ScriptLength = length;
+    int result = SetInstallVariables();
+    if (result != kOk)
+        return result;
+    CreateFonts();
+    return kOk;
+}
+
+// The installed size in KiB, as the finish page computes it.
+static void SetInstallSize(void)
+{
+    uint64_t bytes = FolderSize(GetVariableText("#INSTALLPATH#"));
+    char text[32];
+    FormatText(text, sizeof text, "%llu", (unsigned long long)(bytes / 1024));
+    SetVariable("#INSTALLSIZE#", text);
+}
+
+static void RunSilently(void)
+{
+    SetVariable("#FORWHO#", "1");
+    SetVariable("#CUSTOMLOC#", "0");
+    UseAllUsersFolders();
+    RunPhase(0);
+    if (LastErrorCode == kOk)
+        RunPhase(1);
+    SetVariable("#EXECUTE#", "0");
+    SetVariable("#README#", "0");
+    if (LastErrorCode == kOk) {
+        SetInstallSize();
+        RunPhase(2);
+    }
+    WriteInstallLog();
+}
+
+int RunEngine(void *instance, const char *commandLine)
+{
+    InitScriptThreading();
+    InstallSystemCommands();
+    ParseCommandLine(commandLine);
+
+    Instance = instance;
+    DWORD n = GetModuleFileNameA((HMODULE)instance, EngineFilePath, sizeof EngineFilePath);
+    if (n == 0 || n >= sizeof EngineFilePath)
+        EngineFilePath[0] = 0;
+    RunMode = strncmp(ModeMarker + 10, "Setup", 5) == 0 ? 0 : 1;
+    BuildCrcTable();
+    ProbeSystem();
+    SetStartupVariables();
+
+    bool exitNow = false;
+    int startup = StartUp(&exitNow);
+    if (exitNow)
+        return 0;
+
+    int result = kOk;
+    if (startup != kOk) {
+        result = kErrStartup;
+    } else if (Is64BitWindows && GetVariableNumber("#NOX64#") == 1) {
+        if (!SilentMode)
+            ShowMessage(nullptr, IDS_NO_64BIT, MB_OK | MB_ICONHAND);
+        return 1;
+    } else if (SilentMode) {
+        RunSilently();
+    } else {
+        // This engine has no wizard yet: a run without an installation path cannot go on.
+        result = kErrStartup;
+    }
+
+    if (startup == kOk && !WizardCancelled)
+        CopyExtraFiles();
+    free((void *)Script);
+    Script = nullptr;
+    DeleteFonts();
+
+    if (result != kOk) {
+        if (SilentMode) {
+            // Nobody is there to answer a message box: the log tells of the failure.
+            LastErrorCode = result;
+            WriteInstallLog();
+        } else {
+            ShowErrorMessage(nullptr, result);
+        }
+    }
+    return result;
+}
