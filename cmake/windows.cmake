@@ -6,17 +6,49 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
 set(WIN_SOURCES
     archive/archive.cpp
+    commands/commands.cpp
     commands/files.cpp
     commands/realuser.cpp
+    commands/record.cpp
+    engine/log.cpp
+    engine/run.cpp
+    engine/startup.cpp
     engine/syscalls.cpp
     script/phase_thread.cpp
+    ui/messages.cpp
 )
 list(TRANSFORM WIN_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
 add_library(setupcore STATIC ${CORE_SOURCES} ${WIN_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
-target_link_libraries(setupcore PUBLIC advapi32 user32)
+target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 gdi32 advapi32 user32)
+
+# Tools of the host build that this build runs: the packer and the icon painter.
+set(SETUP_HOST_TOOLS ${CMAKE_SOURCE_DIR}/build/host CACHE PATH "host build with mksetup, mkicons")
+set(SETUP_MKSETUP ${SETUP_HOST_TOOLS}/mksetup)
+
+set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+add_custom_command(OUTPUT ${ICON_DIR}/setup.ico ${ICON_DIR}/uninstall.ico
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ICON_DIR}
+    COMMAND ${SETUP_HOST_TOOLS}/mkicons ${ICON_DIR}
+    DEPENDS ${SETUP_HOST_TOOLS}/mkicons
+    COMMENT "Drawing the icons")
+add_custom_target(icons DEPENDS ${ICON_DIR}/setup.ico ${ICON_DIR}/uninstall.ico)
+
+# The engine's resources, linked into the engine and into the tests that load its texts.
+add_library(setupres OBJECT resources/setup.rc)
+target_include_directories(setupres PRIVATE ${ICON_DIR} ${CMAKE_SOURCE_DIR}/resources
+                           ${CMAKE_SOURCE_DIR})
+set_source_files_properties(resources/setup.rc PROPERTIES OBJECT_DEPENDS
+    "${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h")
+add_dependencies(setupres icons)
+
+# The engine without an archive: Setup.exe.
+add_executable(Setup WIN32 engine/main.cpp $<TARGET_OBJECTS:setupres>)
+target_link_libraries(Setup PRIVATE setupcore)
+target_compile_options(Setup PRIVATE ${SETUP_WARNINGS})
+target_link_options(Setup PRIVATE -s)
 
 add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
 target_link_libraries(mksetup PRIVATE setupcore)
@@ -28,14 +60,15 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
-add_executable(win_tests ${WIN_TEST_SOURCES})
+add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:setupres>)
 target_link_libraries(win_tests PRIVATE setupcore gtest)
-target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                           BUILD_DIR="${CMAKE_BINARY_DIR}")
+add_dependencies(win_tests Setup sample)
 target_compile_options(win_tests PRIVATE ${SETUP_WARNINGS})
 
 # The same tests with a setup data archive appended by the host's mksetup: tests of suites
 # named Packed* read and extract the entries of their own file.
-set(SETUP_MKSETUP ${CMAKE_SOURCE_DIR}/build/host/mksetup CACHE FILEPATH "host mksetup")
 file(GLOB TEST_ARCHIVE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/data/archive/*)
 set(PACKED_TESTS ${CMAKE_BINARY_DIR}/win_tests_packed.exe)
 add_custom_command(OUTPUT ${PACKED_TESTS}
@@ -53,9 +86,11 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
                          TIMEOUT 600)
 endif()
 
+include(${CMAKE_SOURCE_DIR}/samples/tool/sample.cmake)
+
 # The 32-bit tree cannot run here; check that what it built is a 32-bit Windows image.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    foreach(target win_tests mksetup)
+    foreach(target Setup win_tests mksetup)
         add_test(NAME win32.${target}.is_pe32 COMMAND ${CMAKE_OBJDUMP} -f $<TARGET_FILE:${target}>)
         set_tests_properties(win32.${target}.is_pe32 PROPERTIES LABELS win32
                              PASS_REGULAR_EXPRESSION "file format pei-i386")

@@ -4,6 +4,7 @@
 
 #include "tools/check.h"
 #include "tools/pack.h"
+#include "tools/record.h"
 #include "tools/trace.h"
 
 static int Usage(void)
@@ -16,7 +17,8 @@ static int Usage(void)
           "  extract Setup.exe NAME DEST\n"
           "  check FILE...            report what in scripts (or in a setup file's scripts)\n"
           "                           would silently misbehave; exit status 1 when anything\n"
-          "  trace SCRIPT [options]   dry-run script phases; see mksetup trace --help\n",
+          "  trace SCRIPT [options]   dry-run script phases; see mksetup trace --help\n"
+          "  record HEX...            decode a product registration record (- reads stdin)\n",
           stderr);
     return 2;
 }
@@ -36,6 +38,8 @@ int main(int argc, char **argv)
         return RunExtract(n, rest);
     if (strcmp(command, "check") == 0)
         return RunCheck(n, rest);
+    if (strcmp(command, "record") == 0)
+        return RunRecord(n, rest);
     if (strcmp(command, "trace") == 0) {
         if (n > 0 && strcmp(rest[0], "--help") == 0) {
             fputs(TraceUsage, stdout);
