@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "engine/globals.h"
 #include "engine/syscalls.h"
 #include "script/interpreter.h"
@@ -119,6 +120,12 @@ class WindowsTest : public ::testing::Test
         if (message == kMsgErrorQuery)
             Current->Errors.push_back(LastErrorCode);
         return 0;
+    }
+
+    // The engine's system commands, in the table the script engine reset.
+    static void InstallSystemCommandsForTest()
+    {
+        InstallSystemCommands();
     }
 
     std::string Path(const std::string &name) const

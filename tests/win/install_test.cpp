@@ -1,0 +1,243 @@
+// Silent installations end to end: a packed setup file copied into a scratch folder and run as
+// its own process, then its log, files and registry looked at. A "Setup.vis" written next to it
+// replaces the archive's script (files in the current folder win), which lets a test run any
+// script with the sample's archive.
+#include "tests/win/win_test_util.h"
+
+#include "commands/record.h"
+#include "engine/text.h"
+#include "tests/win/robot.h"
+
+namespace
+{
+
+std::string BuildPath(const std::string &relative)
+{
+    std::string path = std::string("Z:") + BUILD_DIR + "/" + relative;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+const char kLogSuccess[] = "Setup finished successfully!\r\n";
+const char kLogFailure[] = "Setup failed!\r\n";
+
+class Install : public WindowsTest
+{
+  protected:
+    void SetUp() override
+    {
+        WindowsTest::SetUp();
+        Setup = Path("ToolSetup.exe");
+        ASSERT_TRUE(CopyFileA(BuildPath("samples/ToolSetup.exe").c_str(), Setup.c_str(), FALSE));
+        Log = Setup + ".log";
+    }
+    void TearDown() override
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | kEngineRegistryView,
+                          &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Tool");
+            RegDeleteValueA(key, "E2E");
+            RegCloseKey(key);
+        }
+        WindowsTest::TearDown();
+    }
+
+    // Runs `program` with `arguments` in the scratch folder; returns its exit code.
+    DWORD Run(const std::string &program, const std::string &arguments)
+    {
+        std::string command = "\"" + program + "\" " + arguments;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi;
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            Folder.c_str(), &si, &pi))
+            return 0xDEAD;
+        DWORD code = 0xBAD;
+        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(pi.hProcess, &code);
+        else
+            TerminateProcess(pi.hProcess, 0xBAD);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        return code;
+    }
+
+    // Installs silently into Folder\Tool with `script` as the install script (empty: the
+    // archive's own).
+    DWORD InstallWith(const std::string &script, const std::string &extra = "")
+    {
+        if (!script.empty())
+            WriteFileText(Path("Setup.vis"), script);
+        return Run(Setup, extra + "\"" + Path("Tool") + "\"");
+    }
+
+    std::string Setup;
+    std::string Log;
+};
+
+TEST_F(Install, SampleProductInstallsSilently)
+{
+    EXPECT_EQ(InstallWith(""), 0u);
+    EXPECT_EQ(ReadFileText(Log), kLogSuccess);
+    EXPECT_EQ(ReadFileText(Path("Tool\\EULA.txt")),
+              ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\EULA.txt"));
+    EXPECT_TRUE(Exists(Path("Tool\\Tool.exe")));
+
+    ProductRecord r;
+    memset(&r, 0, sizeof r);
+    ASSERT_TRUE(ReadProductRecord("Tool", &r));
+    EXPECT_EQ(r.nameCrc, Crc32("Tool", 4));
+    EXPECT_EQ(r.versionMajor, 3);
+    EXPECT_EQ(r.versionMinor, 1);
+    EXPECT_EQ(r.forWho, 1); // silent runs install for all users
+    EXPECT_EQ(r.customLoc, 0);
+    EXPECT_STREQ(r.installPath, Path("Tool").c_str());
+    EXPECT_STREQ(r.buyUrl, "http://www.veltrano.com/tool/buy");
+}
+
+TEST_F(Install, StoppedRunsLogTheMessageAndTheFailure)
+{
+    struct Case {
+        const char *line;
+        std::string message;
+    } cases[] = {
+        {"CreateDir \"Q:\\Nowhere\\Tool\"", "The specified directory could not be created!"},
+        {"CopyFile EULA.txt, \"#INSTALLPATH#\\missing\\EULA.txt\"",
+         "A file could not be copied! If E2E is currently running,\nplease close the program "
+         "and all related files and then restart Setup."},
+        {"Error \"Disk full\"", "A critical error (code Disk full) has occurred! Setup can not "
+                                "continue!\nPlease restart the computer and try again."},
+    };
+    for (const Case &c : cases) {
+        std::string script = std::string("PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nPhaseEnd\r\n"
+                                         "PhaseBegin 1\r\n") +
+                             c.line + "\r\nPhaseEnd\r\nPhaseBegin 2\r\nCreateDir \"" +
+                             Path("phase2") + "\"\r\nPhaseEnd\r\n";
+        EXPECT_EQ(InstallWith(script), 0u) << c.line;
+        EXPECT_EQ(ReadFileText(Log), c.message + "\r\n" + kLogFailure) << c.line;
+        EXPECT_FALSE(Exists(Path("phase2"))) << "phase 2 ran after a failed phase 1";
+    }
+}
+
+TEST_F(Install, AnOldLogIsReplaced)
+{
+    WriteFileText(Log, std::string(4000, 'o'));
+    EXPECT_EQ(InstallWith("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n"), 0u);
+    EXPECT_EQ(ReadFileText(Log), kLogSuccess);
+}
+
+TEST_F(Install, ExtraFilesAreCopiedAlsoAfterAFailedRun)
+{
+    WriteFileText(Path("readme.txt"), "read me");
+    WriteFileText(Path("extra"), "no dot");
+    std::string failing =
+        "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
+        "Error late\r\nPhaseEnd\r\n";
+    EXPECT_EQ(InstallWith(failing, "readme.txt, "), 0u);
+    EXPECT_EQ(ReadFileText(Log).substr(0, 22), "A critical error (code");
+    EXPECT_EQ(ReadFileText(Path("Tool\\readme.txt")), "read me");
+
+    // After the path every argument is a file, with or without a dot.
+    EXPECT_EQ(Run(Setup, "\"" + Path("Tool") + "\", extra"), 0u);
+    EXPECT_EQ(ReadFileText(Path("Tool\\extra")), "no dot");
+}
+
+TEST_F(Install, RefusesSixtyFourBitSystemsWhenAsked)
+{
+    EXPECT_EQ(InstallWith("PhaseBegin 0\r\nSet #NOX64#, 1\r\nPhaseEnd\r\nPhaseBegin 1\r\n"
+                          "CreateDir \"#INSTALLPATH#\"\r\nPhaseEnd\r\n"),
+              1u);
+    EXPECT_FALSE(Exists(Log));
+    EXPECT_FALSE(Exists(Path("Tool")));
+
+    // With the wizard the refusal shows message 1043 first.
+    DeleteFileA(Path("Setup.vis").c_str());
+    WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nSet #NOX64#, 1\r\n"
+                                     "PhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n");
+    MessageBoxRobot robot("Setup", IDOK);
+    EXPECT_EQ(Run(Setup, ""), 1u);
+    ASSERT_TRUE(robot.Wait());
+    EXPECT_EQ(robot.Text, "This version of E2E does not support 64 bit platforms.\n"
+                          "Please check our website for updates or other versions.");
+}
+
+TEST_F(Install, StartUpFailures)
+{
+    // The engine without an archive has no script.
+    std::string bare = Path("Setup.exe");
+    ASSERT_TRUE(CopyFileA(BuildPath("Setup.exe").c_str(), bare.c_str(), FALSE));
+    EXPECT_EQ(Run(bare, "\"" + Path("Tool") + "\""), 13u);
+    EXPECT_EQ(ReadFileText(bare + ".log"),
+              "A critical error has occured. Setup can not continue.\nMaybe the Setup file is "
+              "corrupt!\r\n" +
+                  std::string(kLogFailure));
+
+    // Phase 0 fails; and a script without phase 0.
+    EXPECT_EQ(
+        InstallWith("PhaseBegin 0\r\nError early\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n"),
+        13u);
+    EXPECT_EQ(InstallWith("PhaseBegin 1\r\nPhaseEnd\r\n"), 13u);
+
+    // Without an installation path there is no silent run; the message says why.
+    DeleteFileA(Path("Setup.vis").c_str());
+    MessageBoxRobot robot("Setup", IDOK);
+    EXPECT_EQ(Run(Setup, ""), 13u);
+    ASSERT_TRUE(robot.Wait());
+    EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
+}
+
+class BuiltIns : public Install
+{
+  public:
+    DWORD InstallWithPublic(const std::string &script)
+    {
+        return InstallWith(script);
+    }
+    const std::string &LogPublic() const
+    {
+        return Log;
+    }
+};
+
+// The script writes what it sees into the log through Error's message.
+std::string SeenBy(BuiltIns *test, const std::string &phase0, int phase, const std::string &text)
+{
+    std::string script = "PhaseBegin 0\r\n" + phase0 + "PhaseEnd\r\nPhaseBegin 1\r\n";
+    if (phase == 1)
+        script += "Error \"" + text + "\"\r\n";
+    script += "PhaseEnd\r\nPhaseBegin 2\r\n";
+    if (phase == 2)
+        script += "Error \"" + text + "\"\r\n";
+    script += "PhaseEnd\r\n";
+    EXPECT_EQ(test->InstallWithPublic(script), 0u);
+    std::string log = ReadFileText(test->LogPublic());
+    size_t start = log.find("(code ");
+    size_t end = log.find(") has occurred");
+    if (start == std::string::npos || end == std::string::npos)
+        return "<no error line: " + log + ">";
+    return log.substr(start + 6, end - start - 6);
+}
+
+TEST_F(BuiltIns, VariablesOfASilentRun)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    EXPECT_EQ(SeenBy(this, "", 1, "#SETUPMODE#|#EULA#|#OS#|#64#|#WINDOWSDIR#"),
+              std::string("Setup|EULA.txt|248|1|") + windows);
+    // Silent: all users, default data place; the path from the command line.
+    EXPECT_EQ(SeenBy(this, "", 1, "#FORWHO#|#CUSTOMLOC#|#INSTALLPATH#"), "1|0|" + Path("Tool"));
+    EXPECT_EQ(SeenBy(this, "", 1, "#STARTMENU#|#STARTMENUALL#"),
+              SeenBy(this, "", 1, "#STARTMENUALL#|#STARTMENU#"));
+    EXPECT_EQ(SeenBy(this, "", 1, "#DESKTOPDIR#=#STARTUPDIR#"),
+              SeenBy(this, "", 1, "#DESKTOPDIRALL#=#STARTUPDIRALL#"));
+    // The record and the defaults are skipped: these keep what phase 0 gave them.
+    EXPECT_EQ(SeenBy(this, "Set #SELEXECUTE#, 7\r\n", 1, "#CUSTOMPATH#|#SELEXECUTE#|#CONFIGPATH#"),
+              "#CUSTOMPATH#|7|#CONFIGPATH#");
+    // Nothing is launched after a silent installation.
+    EXPECT_EQ(SeenBy(this, "", 2, "#EXECUTE#|#README#"), "0|0");
+}
+
+} // namespace
