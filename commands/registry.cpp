@@ -1,0 +1,178 @@
+#include "commands/registry.h"
+
+#include <shlwapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "commands/realuser.h"
+#include "engine/globals.h"
+#include "engine/syscalls.h"
+#include "engine/text.h"
+#include "script/interpreter.h"
+#include "script/scanner.h"
+#include "script/variables.h"
+
+enum { kSubkeyNameSize = 2600 };
+
+HKEY RootKeyFromName(const char *name)
+{
+    if (EqualIgnoringCase(name, "CU") || EqualIgnoringCase(name, "HKEY_CURRENT_USER"))
+        return HKEY_CURRENT_USER;
+    if (EqualIgnoringCase(name, "LM") || EqualIgnoringCase(name, "HKEY_LOCAL_MACHINE"))
+        return HKEY_LOCAL_MACHINE;
+    if (EqualIgnoringCase(name, "CR") || EqualIgnoringCase(name, "HKEY_CLASSES_ROOT"))
+        return HKEY_CLASSES_ROOT;
+    return nullptr;
+}
+
+DWORD RegistryNumber(const char *text)
+{
+    const char *p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    uint64_t n = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        n = n * 10 + (uint64_t)(*p - '0');
+        if (n > 0xFFFFFFFFu)
+            return 0xFFFFFFFFu;
+    }
+    return negative ? (DWORD)(0u - (uint32_t)n) : (DWORD)n;
+}
+
+// True when the option argument asks for the 64-bit view and the engine runs on 64-bit Windows.
+static bool Use64BitView(const char *option)
+{
+    return Is64BitWindows && EqualIgnoringCase(option, "x64");
+}
+
+static REGSAM ViewFor(const char *option)
+{
+    return Use64BitView(option) ? KEY_WOW64_64KEY : kEngineRegistryView;
+}
+
+// Fetches a registry command's arguments; false (after which the command returns 3) when there
+// are fewer than it needs.
+static bool FetchFor(int keyword, const char **argumentStart, const char *lineEnd)
+{
+    const Keyword *k = KeywordForCode(keyword);
+    return FetchArguments(k->maxArgs, argumentStart, lineEnd) >= k->minArgs;
+}
+
+static int SetValue(const char *argumentStart, const char *lineEnd, int keyword, int badRoot)
+{
+    if (!FetchFor(keyword, &argumentStart, lineEnd))
+        return kErrMissingArgument;
+    const char *path = ArgumentSlots[1];
+    const char *name = ArgumentSlots[2];
+    const char *value = ArgumentSlots[3];
+    ShowStatus("Creating Registry value: %s=%s", name, value);
+    BeginRealUser();
+    int result = kOk;
+    HKEY root = RootKeyFromName(ArgumentSlots[0]);
+    HKEY key;
+    if (!root) {
+        result = badRoot;
+    } else if (Sys.RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS | ViewFor(ArgumentSlots[4]), nullptr, &key,
+                                   nullptr) == ERROR_SUCCESS) {
+        if (keyword == kKwCreateRegValSz) {
+            Sys.RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)value,
+                               (DWORD)strlen(value) + 1); /* failures are not reported */
+        } else {
+            DWORD number = RegistryNumber(value);
+            Sys.RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&number, sizeof number);
+        }
+        RegCloseKey(key);
+    }
+    EndRealUser();
+    return result;
+}
+
+int CommandCreateRegValSz(const char *argumentStart, const char *lineEnd)
+{
+    return SetValue(argumentStart, lineEnd, kKwCreateRegValSz, kErrRegRootSz);
+}
+
+int CommandCreateRegValDW(const char *argumentStart, const char *lineEnd)
+{
+    return SetValue(argumentStart, lineEnd, kKwCreateRegValDW, kErrRegRootDw);
+}
+
+typedef LONG(WINAPI *DeleteKeyExFunction)(HKEY, LPCSTR, REGSAM, DWORD);
+
+// Deletes the key and everything below it in the given view, deepest keys first. Returns
+// whether the key is gone. Each level holds one path buffer, on the heap: trees can be deep.
+static bool DeleteTree(DeleteKeyExFunction deleteKeyEx, HKEY root, const char *path, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+        return false;
+    char *child = (char *)malloc(kSubkeyNameSize);
+    bool emptied = child && FormatText(child, kSubkeyNameSize, "%s\\", path);
+    size_t prefix = emptied ? strlen(child) : 0;
+    while (emptied) {
+        DWORD size = (DWORD)(kSubkeyNameSize - prefix);
+        if (RegEnumKeyExA(key, 0, child + prefix, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        // A subkey that stays would be enumerated again and again: give up on this key.
+        emptied = DeleteTree(deleteKeyEx, root, child, view);
+    }
+    free(child);
+    RegCloseKey(key);
+    return emptied && deleteKeyEx(root, path, view, 0) == ERROR_SUCCESS;
+}
+
+int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
+{
+    if (!FetchFor(kKwDeleteRegKey, &argumentStart, lineEnd))
+        return kErrMissingArgument;
+    const char *path = ArgumentSlots[1];
+    ShowStatus("Deleting Registry key: %s", path);
+    BeginRealUser();
+    int result = kOk;
+    HKEY root = RootKeyFromName(ArgumentSlots[0]);
+    REGSAM view = ViewFor(ArgumentSlots[2]);
+    DeleteKeyExFunction deleteKeyEx = (DeleteKeyExFunction)(void *)GetProcAddress(
+        GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA");
+    if (!root)
+        result = kErrRegRootDeleteKey;
+    else if (view == 0 || !deleteKeyEx)
+        SHDeleteKeyA(root, path); /* the view this process sees; failures are not reported */
+    else
+        DeleteTree(deleteKeyEx, root, path, view); /* failures are not reported */
+    EndRealUser();
+    return result;
+}
+
+int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
+{
+    if (!FetchFor(kKwDeleteRegVal, &argumentStart, lineEnd))
+        return kErrMissingArgument;
+    const char *name = ArgumentSlots[2];
+    ShowStatus("Deleting Registry value: %s", name);
+    BeginRealUser();
+    int result = kOk;
+    HKEY root = RootKeyFromName(ArgumentSlots[0]);
+    HKEY key;
+    if (!root) {
+        result = kErrRegRootDeleteValue;
+    } else if (RegOpenKeyExA(root, ArgumentSlots[1], 0, KEY_ALL_ACCESS | ViewFor(ArgumentSlots[3]),
+                             &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name); /* a missing value is not an error */
+        RegCloseKey(key);
+    }
+    EndRealUser();
+    return result;
+}
+
+void InstallRegistryCommands(void)
+{
+    SetCommand(kKwCreateRegValSz, CommandCreateRegValSz);
+    SetCommand(kKwCreateRegValDW, CommandCreateRegValDW);
+    SetCommand(kKwDeleteRegKey, CommandDeleteRegKey);
+    SetCommand(kKwDeleteRegVal, CommandDeleteRegVal);
+}
