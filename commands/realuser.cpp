@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "commands/shelltoken.h"
 #include "engine/globals.h"
 #include "script/variables.h"
 
@@ -14,23 +15,11 @@ bool ActAsRealUser(bool start)
     if (!start)
         return RevertToSelf() == TRUE;
 
-    HWND shell = FindWindowExA(nullptr, nullptr, "Progman", nullptr);
-    if (!shell)
+    HANDLE token = OpenShellProcessToken(TOKEN_DUPLICATE | TOKEN_QUERY);
+    if (!token)
         return false;
-    DWORD processId = 0;
-    GetWindowThreadProcessId(shell, &processId);
-    if (processId == 0)
-        return false;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
-    if (!process)
-        return false;
-    HANDLE token = nullptr;
-    bool acting = false;
-    if (OpenProcessToken(process, TOKEN_DUPLICATE | TOKEN_QUERY, &token)) {
-        acting = ImpersonateLoggedOnUser(token) == TRUE;
-        CloseHandle(token);
-    }
-    CloseHandle(process);
+    bool acting = ImpersonateLoggedOnUser(token) == TRUE;
+    CloseHandle(token);
     return acting;
 }
 

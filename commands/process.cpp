@@ -1,0 +1,311 @@
+#include "commands/process.h"
+
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "archive/archive.h"
+#include "commands/realuser.h"
+#include "commands/record.h"
+#include "engine/globals.h"
+#include "engine/syscalls.h"
+#include "engine/text.h"
+#include "script/interpreter.h"
+#include "script/scanner.h"
+#include "script/variables.h"
+
+enum {
+    kWaitSteps = 100,      // CloseProgram: 100 x 100 ms for a process to end
+    kRetrySeconds = 60,    // CloseProgram: how long one product's windows are asked again
+    kHelperWaitSteps = 50, // Run: 50 x 100 ms for rundll32 and for deleting the helper
+    kStepMs = 100,
+    kCallStepMs = 50,
+    kRunCommandSize = 1300,
+    kOsVista = 128,
+};
+
+void PumpMessages(void)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// True when `text` contains `part`, comparing ASCII letters without case.
+static bool ContainsIgnoringCase(const char *text, const char *part)
+{
+    size_t n = strlen(part);
+    for (; *text; text++)
+        if (StartsWithIgnoringCase(text, part, n))
+            return true;
+    return n == 0;
+}
+
+struct WindowSearch {
+    const char *valueName;
+    HWND found;
+};
+
+static BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch *search = (WindowSearch *)parameter;
+    char text[kPathSize];
+    if (GetClassNameA(window, text, sizeof text) <= 0 || !EqualIgnoringCase(text, "VTCWindow"))
+        return TRUE;
+    text[0] = 0;
+    if (GetWindowTextA(window, text, sizeof text) <= 0 ||
+        !ContainsIgnoringCase(text, search->valueName))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindProductWindow(const char *valueName)
+{
+    WindowSearch search = {valueName, nullptr};
+    EnumWindows(VisitWindow, (LPARAM)&search);
+    return search.found;
+}
+
+// The name of the product record at `index`, or false when there is none.
+static bool ProductNameAt(DWORD index, char *name, DWORD capacity)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD size = capacity;
+    bool found =
+        RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+// Asks the window to quit and waits about ten seconds for its process; true when it ended.
+static bool AskToQuit(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    SendMessageA(window, WM_QUIT, 0, 0);
+    DWORD code = STILL_ACTIVE;
+    for (int i = 0; i < kWaitSteps; i++) {
+        if (process)
+            GetExitCodeProcess(process, &code);
+        Sleep(kStepMs);
+        if (code != STILL_ACTIVE)
+            break;
+    }
+    if (process)
+        CloseHandle(process);
+    return code != STILL_ACTIVE;
+}
+
+bool CloseRunningInstances(const char *name)
+{
+    bool failed = false;
+    char valueName[kPathSize];
+    for (DWORD index = 0; ProductNameAt(index, valueName, sizeof valueName); index++) {
+        if (!strstr(valueName, name))
+            continue;
+        time_t start = time(nullptr);
+        for (;;) {
+            HWND window = FindProductWindow(valueName);
+            if (!window)
+                break;
+            if (!AskToQuit(window))
+                failed = true;
+            time_t now = time(nullptr);
+            if (now >= start && now - start >= kRetrySeconds)
+                break;
+        }
+    }
+    return failed;
+}
+
+int CommandCloseProgram(const char *argumentStart, const char *lineEnd)
+{
+    ShowStatus("Closing program...");
+    if (FetchArguments(1, &argumentStart, lineEnd) < 1)
+        return kErrMissingArgument;
+    return CloseRunningInstances(ArgumentSlots[0]) ? kErrProgramNotClosed : kOk;
+}
+
+int CommandStopService(const char *argumentStart, const char *lineEnd)
+{
+    if (OsCode <= 7)
+        return kErrNoServiceManager;
+    if (FetchArguments(1, &argumentStart, lineEnd) < 1)
+        return kErrMissingArgument;
+    ShowStatus("Stopping service: %s", ArgumentSlots[0]);
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return kErrNoServiceManager;
+    SC_HANDLE service = OpenServiceA(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);
+    if (service) {
+        SERVICE_STATUS status;
+        memset(&status, 0, sizeof status);
+        ControlService(service, SERVICE_CONTROL_STOP, &status); /* the service stops on its own */
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return kOk;
+}
+
+// rundll32 of the helper library's bitness, by its full path: a program of that name in the
+// setup's own folder must never run instead. A 32-bit engine reaches the 64-bit system folder
+// through its "Sysnative" alias.
+static bool HelperHost(char *out, size_t capacity)
+{
+    char folder[kPathSize];
+    UINT n = GetSystemDirectoryA(folder, sizeof folder);
+#ifndef _WIN64
+    if (Is64BitWindows) {
+        char windows[kPathSize];
+        UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+        if (w > 0 && w < sizeof windows &&
+            FormatText(folder, sizeof folder, "%s\\Sysnative", windows) && IsFolder(folder))
+            n = (UINT)strlen(folder);
+    }
+#endif
+    return n > 0 && n < sizeof folder && FormatText(out, capacity, "%s\\rundll32.exe", folder);
+}
+
+// Starts `file` with `parameters` through rundll32 and SetupLib as the desktop's user, without
+// elevation. Returns 0, or 27 when the helper could not be placed or started.
+static int RunNonElevated(const char *file, const char *parameters)
+{
+    char library[kPathSize];
+    if (!FormatText(library, sizeof library, "%s\\SetupLib.dll", GetVariableText("#INSTALLPATH#")))
+        return kErrNotStarted;
+    if (CopyFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", library) != kOk)
+        return kErrNotStarted;
+    int result = kErrNotStarted;
+    char host[kPathSize];
+    char command[kRunCommandSize];
+    if (HelperHost(host, sizeof host) &&
+        FormatText(command, sizeof command, "\"%s\" \"%s\",RunNonElevated \"%s%s%s\"", host,
+                   library, file, parameters[0] ? " " : "", parameters)) {
+        STARTUPINFOA startup;
+        memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process;
+        if (CreateProcessA(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                           nullptr, &startup, &process)) {
+            result = kOk;
+            DWORD code = STILL_ACTIVE;
+            bool queried = GetExitCodeProcess(process.hProcess, &code);
+            for (int i = 0; queried && code == STILL_ACTIVE && i < kHelperWaitSteps; i++) {
+                PumpMessages();
+                Sleep(kStepMs);
+                queried = GetExitCodeProcess(process.hProcess, &code);
+            }
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+    }
+    if (PathExists(library)) {
+        for (int i = 0; i < kHelperWaitSteps; i++) {
+            PumpMessages();
+            Sleep(kStepMs);
+            Sys.DeleteFileA(library);
+            if (!PathExists(library))
+                break;
+        }
+    }
+    return result;
+}
+
+int CommandRun(const char *argumentStart, const char *lineEnd)
+{
+    if (FetchArguments(3, &argumentStart, lineEnd) < 1)
+        return kErrMissingArgument;
+    const char *file = ArgumentSlots[0];
+    const char *parameters = ArgumentSlots[1];
+    BeginRealUser();
+    int result = kOk;
+    if (OsCode >= kOsVista && EqualIgnoringCase(ArgumentSlots[2], "NonElevated")) {
+        result = RunNonElevated(file, parameters);
+    } else {
+        HINSTANCE started = ShellExecuteA(
+            nullptr, nullptr, file, parameters[0] ? parameters : nullptr, nullptr, SW_SHOWNORMAL);
+        if ((INT_PTR)started <= 32)
+            result = kErrNotStarted;
+    }
+    EndRealUser();
+    return result;
+}
+
+// Waits for the program to end without a time limit, terminating it once the wizard has been
+// left. Returns its exit code (259 when it was terminated).
+static DWORD WaitForProgram(HANDLE process)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WizardCancelled) {
+        TerminateProcess(process, STILL_ACTIVE);
+        return code;
+    }
+    for (;;) {
+        if (!GetExitCodeProcess(process, &code)) {
+            if (code == STILL_ACTIVE)
+                TerminateProcess(process, STILL_ACTIVE);
+            return code;
+        }
+        if (code != STILL_ACTIVE)
+            return code;
+        PumpMessages();
+        Sleep(kCallStepMs);
+        if (WizardCancelled) {
+            TerminateProcess(process, STILL_ACTIVE);
+            return STILL_ACTIVE;
+        }
+    }
+}
+
+int CommandCall(const char *argumentStart, const char *lineEnd)
+{
+    if (FetchArguments(4, &argumentStart, lineEnd) < 1)
+        return kErrMissingArgument;
+    const char *folder = ArgumentSlots[2];
+    char command[kTextSize];
+    // A command line cut short would run something else: one that does not fit is refused.
+    bool fits =
+        FormatText(command, sizeof command, "\"%s\" %s", ArgumentSlots[0], ArgumentSlots[1]);
+    ShowStatus("Executing: %s", command);
+    BeginRealUser();
+    int result = kErrNotStarted;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    if (ArgumentSlots[3][0] == 'H' || ArgumentSlots[3][0] == 'h') {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION process;
+    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                               nullptr, folder[0] ? folder : nullptr, &startup, &process)) {
+        DWORD code = WaitForProgram(process.hProcess);
+        char text[16];
+        if (code == 0)
+            CopyText(text, sizeof text, "0");
+        else
+            FormatText(text, sizeof text, "%08lx", (unsigned long)code);
+        SetVariable("#LASTERROR#", text);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        result = kOk;
+    }
+    EndRealUser();
+    return result;
+}
+
+void InstallProcessCommands(void)
+{
+    SetCommand(kKwCloseProgram, CommandCloseProgram);
+    SetCommand(kKwStopService, CommandStopService);
+    SetCommand(kKwRun, CommandRun);
+    SetCommand(kKwCall, CommandCall);
+}
