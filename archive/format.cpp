@@ -104,3 +104,21 @@ size_t LocateArchive(const uint8_t *data, size_t size)
 {
     return FindArchiveStart(data, size, ImageEndOffset(data, size));
 }
+
+PatchStep NextPatchRecord(const uint8_t *data, size_t size, size_t *cursor, PatchRecord *record)
+{
+    size_t q = *cursor;
+    if (q >= size)
+        return kPatchEnd;
+    if (size - q < 8)
+        return kPatchBroken;
+    uint32_t offset = Read32(data + q);
+    uint32_t length = Read32(data + q + 4);
+    if (offset >= 0x80000000u || length > size - q - 8)
+        return kPatchBroken;
+    record->offset = offset;
+    record->length = length;
+    record->bytes = data + q + 8;
+    *cursor = q + 8 + length;
+    return kPatchRecord;
+}

@@ -43,3 +43,19 @@ bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char
 // Archive start of an engine file: the magic after the end of its image (or anywhere after
 // byte 0 when the data is not a PE image). 0 when the file carries no archive.
 size_t LocateArchive(const uint8_t *data, size_t size);
+
+// Patch data: records {32-bit offset, 32-bit length, length bytes} back to back, filling the
+// data exactly. Offsets are signed 32-bit distances into the target.
+struct PatchRecord {
+    uint32_t offset;
+    uint32_t length;
+    const uint8_t *bytes;
+};
+
+enum PatchStep {
+    kPatchRecord, // a record was read and the cursor moved past it
+    kPatchEnd,    // the cursor is at the end of the data
+    kPatchBroken, // the record at the cursor runs past the data, or its offset is 2^31 or more
+};
+
+PatchStep NextPatchRecord(const uint8_t *data, size_t size, size_t *cursor, PatchRecord *record);

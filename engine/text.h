@@ -21,6 +21,12 @@ bool AppendText(char *dst, size_t capacity, const char *src);
 bool FormatText(char *dst, size_t capacity, const char *format, ...) PRINTF_LIKE(3, 4);
 bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args);
 
+// Copies `length` bytes of text into out, replacing every occurrence of `placeholder` by
+// `value`. Returns the length written (no terminator counted; out is terminated), or -1 when
+// the result does not fit in capacity - 1 characters.
+long ReplaceAll(const char *text, size_t length, const char *placeholder, const char *value,
+                char *out, size_t capacity);
+
 // ASCII-only case folding: texts are 8-bit in the system code page, and names, keywords and
 // archive entries are compared ignoring the case of ASCII letters only.
 char LowerAscii(char c);

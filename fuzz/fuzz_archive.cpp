@@ -1,5 +1,6 @@
-// The archive walker over arbitrary engine files: image end, archive start, every entry, and
-// name lookups; the input is copied to an exact-size buffer so any read past it is caught.
+// The archive walker over arbitrary engine files (image end, archive start, every entry, name
+// lookups) and the patch record walker over the same bytes; the input is copied to an
+// exact-size buffer so any read past it is caught.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -34,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         ArchiveEntry found;
         FindArchiveEntry(file, size, start, "Setup.vis", &found);
+    }
+    size_t cursor = 0;
+    PatchRecord record;
+    while (NextPatchRecord(file, size, &cursor, &record) == kPatchRecord) {
+        if (record.bytes + record.length > file + size || record.offset >= 0x80000000u)
+            abort();
     }
     free(file);
     return 0;
