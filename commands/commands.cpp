@@ -1,12 +1,20 @@
 #include "commands/commands.h"
 
+#include "archive/uninstaller.h"
 #include "commands/files.h"
+#include "commands/links.h"
+#include "commands/process.h"
 #include "commands/record.h"
+#include "commands/registry.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 
 void InstallSystemCommands(void)
 {
     InstallFileCommands();
+    InstallRegistryCommands();
+    InstallProcessCommands();
+    InstallLinkCommands();
+    InstallUninstallerCommands();
     SetCommand(kKwCreateSetupInfo, CommandCreateSetupInfo);
 }

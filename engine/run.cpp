@@ -12,6 +12,7 @@
 #include "commands/record_codec.h"
 #include "engine/globals.h"
 #include "engine/log.h"
+#include "engine/selfremoval.h"
 #include "engine/startup.h"
 #include "engine/text.h"
 #include "resources/resource.h"
@@ -227,6 +228,14 @@ int RunEngine(void *instance, const char *commandLine)
         } else {
             ShowErrorMessage(nullptr, result);
         }
+    }
+    if (RunMode == 1)
+        StartSelfRemoval();
+    if (RebootRequested &&
+        ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
+        if (RunMode == 1)
+            Sleep(5);
+        RestartWindows();
     }
     return result;
 }

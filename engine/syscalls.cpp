@@ -14,6 +14,7 @@ void ResetSystemCalls(void)
     Sys.RemoveDirectoryA = ::RemoveDirectoryA;
     Sys.RegCreateKeyExA = ::RegCreateKeyExA;
     Sys.RegSetValueExA = ::RegSetValueExA;
+    Sys.ExitWindowsEx = ::ExitWindowsEx;
 }
 
 // The table points at the real functions before any code runs.

@@ -20,6 +20,7 @@ struct SystemCallTable {
      LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
     LONG(WINAPI *RegSetValueExA)
     (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
+    BOOL(WINAPI *ExitWindowsEx)(UINT flags, DWORD reason);
 };
 
 extern SystemCallTable Sys;
