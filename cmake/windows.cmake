@@ -6,12 +6,18 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
 set(WIN_SOURCES
     archive/archive.cpp
+    archive/uninstaller.cpp
     commands/commands.cpp
     commands/files.cpp
+    commands/links.cpp
+    commands/process.cpp
     commands/realuser.cpp
     commands/record.cpp
+    commands/registry.cpp
+    commands/shelltoken.cpp
     engine/log.cpp
     engine/run.cpp
+    engine/selfremoval.cpp
     engine/startup.cpp
     engine/syscalls.cpp
     script/phase_thread.cpp
@@ -22,7 +28,7 @@ list(TRANSFORM WIN_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 add_library(setupcore STATIC ${CORE_SOURCES} ${WIN_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
-target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 gdi32 advapi32 user32)
+target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid gdi32 advapi32 user32)
 
 # Tools of the host build that this build runs: the packer and the icon painter.
 set(SETUP_HOST_TOOLS ${CMAKE_SOURCE_DIR}/build/host CACHE PATH "host build with mksetup, mkicons")
@@ -35,6 +41,33 @@ add_custom_command(OUTPUT ${ICON_DIR}/setup.ico ${ICON_DIR}/uninstall.ico
     DEPENDS ${SETUP_HOST_TOOLS}/mkicons
     COMMENT "Drawing the icons")
 add_custom_target(icons DEPENDS ${ICON_DIR}/setup.ico ${ICON_DIR}/uninstall.ico)
+
+# Builds sources into a 32-bit and a 64-bit binary with the MinGW compilers directly: the
+# setups carry both, whichever engine packs them. Extra arguments (flags, then libraries) go
+# after the sources.
+function(build_for_both_architectures output32 output64 sources)
+    foreach(arch i686 x86_64)
+        if(arch STREQUAL "i686")
+            set(output ${output32})
+        else()
+            set(output ${output64})
+        endif()
+        get_filename_component(name ${output} NAME)
+        add_custom_command(OUTPUT ${output}
+            COMMAND ${arch}-w64-mingw32-g++-posix -std=c++17 -Os -s -static -Wall -Wextra
+                    -Werror -I${CMAKE_SOURCE_DIR} -o ${output} ${sources} ${ARGN}
+            DEPENDS ${sources}
+            COMMENT "Building ${name}")
+    endforeach()
+endfunction()
+
+# The helper library for starting programs without elevation; the engine places the one that
+# matches Windows.
+set(SETUPLIBS ${CMAKE_BINARY_DIR}/SetupLib32.dll ${CMAKE_BINARY_DIR}/SetupLib64.dll)
+build_for_both_architectures(${SETUPLIBS}
+    "${CMAKE_SOURCE_DIR}/commands/setuplib/setuplib.cpp;${CMAKE_SOURCE_DIR}/commands/shelltoken.cpp;${CMAKE_SOURCE_DIR}/engine/text.cpp"
+    -shared -Wl,--kill-at -ladvapi32 -luser32)
+add_custom_target(setuplib ALL DEPENDS ${SETUPLIBS})
 
 # The engine's resources, linked into the engine and into the tests that load its texts.
 add_library(setupres OBJECT resources/setup.rc)

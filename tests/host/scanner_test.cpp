@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/text.h"
 #include "engine/types.h"
 #include "script/scanner.h"
 
@@ -147,6 +148,26 @@ TEST(Scanner, KeywordTableLookups)
     ASSERT_NE(KeywordForName("copyfile"), nullptr);
     EXPECT_EQ(KeywordForName("copyfile")->code, kKwCopyFile);
     EXPECT_EQ(KeywordForName("Copy"), nullptr);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(Text, SelfRemovalBatchForAPath)
+{
+    const char batchTemplate[] = ":Repeat\r\ndel \"#MODULEFN#\"\r\nif exist \"#MODULEFN#\" goto "
+                                 "Repeat\r\ndel \"VTAutoDel.bat\"\r\n";
+    char out[1024];
+    long n = ReplaceAll(batchTemplate, sizeof batchTemplate - 1, "#MODULEFN#",
+                        "C:\\Temp\\_VTUItmp.exe", out, sizeof out);
+    EXPECT_EQ(std::string(out, (size_t)n),
+              ":Repeat\r\ndel \"C:\\Temp\\_VTUItmp.exe\"\r\nif exist \"C:\\Temp\\_VTUItmp.exe\" "
+              "goto Repeat\r\ndel \"VTAutoDel.bat\"\r\n");
+    EXPECT_EQ(ReplaceAll(batchTemplate, sizeof batchTemplate - 1, "#MODULEFN#",
+                         std::string(600, 'p').c_str(), out, sizeof out),
+              -1);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "script/scanner.h"
+#include "tools/check.h"
 #include "tools/trace.h"
 
 namespace
@@ -128,6 +130,36 @@ TEST_F(Trace, EndlessRetryIsCut)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("retries"), std::string::npos);
     EXPECT_NE(r.out.find("result\t6\n"), std::string::npos);
+}
+
+// Every system command: one argument too few gives 3 in trace and a finding in check; one too
+// many is cut to what the command fetches.
+TEST_F(Trace, KnowsTheArgumentCountsOfEveryCommand)
+{
+    for (int i = 0; i < KeywordCount; i++) {
+        const Keyword &k = KeywordTable[i];
+        bool system = (k.code >= kKwCloseProgram && k.code <= kKwPatchFile) ||
+                      k.code == kKwStopService || k.code == kKwRun || k.code == kKwCall;
+        if (!system)
+            continue;
+        auto line = [&](int count) {
+            std::string text = std::string(k.name) + " ";
+            for (int a = 0; a < count; a++)
+                text += (a ? ", a" : "a") + std::to_string(a);
+            return "PhaseBegin 0\r\n" + text + "\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n";
+        };
+        TraceRun few = Run(line(k.minArgs - 1), {});
+        // Run's result is discarded by the interpreter.
+        const char *result = k.code == kKwRun ? "result\t0\n" : "result\t3\n";
+        EXPECT_NE(few.out.find(result), std::string::npos) << k.name;
+        EXPECT_EQ(CheckScript(line(k.minArgs - 1), nullptr).size(), 1u) << k.name;
+        TraceRun many = Run(line(k.maxArgs + 1), {});
+        std::string expected = "run\t" + std::string(k.name);
+        for (int a = 0; a < k.maxArgs; a++)
+            expected += "\ta" + std::to_string(a);
+        EXPECT_EQ(many.out.substr(0, many.out.find('\n') + 1), expected + "\n") << k.name;
+        EXPECT_EQ(CheckScript(line(k.maxArgs), nullptr).size(), 0u) << k.name;
+    }
 }
 
 TEST_F(Trace, UsageErrors)

@@ -11,15 +11,6 @@
 namespace
 {
 
-std::string BuildPath(const std::string &relative)
-{
-    std::string path = std::string("Z:") + BUILD_DIR + "/" + relative;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 const char kLogSuccess[] = "Setup finished successfully!\r\n";
 const char kLogFailure[] = "Setup failed!\r\n";
 
@@ -45,24 +36,9 @@ class Install : public WindowsTest
         WindowsTest::TearDown();
     }
 
-    // Runs `program` with `arguments` in the scratch folder; returns its exit code.
     DWORD Run(const std::string &program, const std::string &arguments)
     {
-        std::string command = "\"" + program + "\" " + arguments;
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi;
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            Folder.c_str(), &si, &pi))
-            return 0xDEAD;
-        DWORD code = 0xBAD;
-        if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(pi.hProcess, &code);
-        else
-            TerminateProcess(pi.hProcess, 0xBAD);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-        return code;
+        return RunProgram(program, arguments, Folder);
     }
 
     // Installs silently into Folder\Tool with `script` as the install script (empty: the

@@ -150,3 +150,46 @@ inline std::string TestDataPath(const std::string &relative)
             c = '\\';
     return path;
 }
+
+// The build tree's file as Wine sees it.
+inline std::string BuildPath(const std::string &relative)
+{
+    std::string path = std::string("Z:") + BUILD_DIR + "/" + relative;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// Runs `program` with `arguments` in `folder`; returns its exit code (0xBAD when it did not end
+// within the time, 0xDEAD when it did not start).
+inline DWORD RunProgram(const std::string &program, const std::string &arguments,
+                        const std::string &folder, DWORD timeoutMs = 60000)
+{
+    std::string command = "\"" + program + "\" " + arguments;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &si, &pi))
+        return 0xDEAD;
+    DWORD code = 0xBAD;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 0xBAD);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+// Polls until `done` holds or the time is up.
+template <typename Condition> bool WaitFor(Condition done, DWORD timeoutMs = 15000)
+{
+    for (DWORD waited = 0; !done(); waited += 100) {
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}

@@ -1,0 +1,192 @@
+// The sample product's whole life under Wine: the full install script run silently, everything
+// it leaves checked, then the uninstaller it wrote: its relaunch from the temporary folder, a
+// silent uninstallation, and the batch that deletes the temporary copy afterwards.
+#include "tests/win/win_test_util.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "archive/format.h"
+#include "commands/record.h"
+#include "resources/resource.h"
+#include "tests/win/robot.h"
+
+namespace
+{
+
+const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tool";
+
+// A value of the key in the given view, as bytes; "<missing>" when there is none.
+std::string ReadValue(HKEY root, const char *path, const char *name, REGSAM view)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return "<missing>";
+    char data[1024];
+    DWORD size = sizeof data;
+    LONG r = RegQueryValueExA(key, name, nullptr, nullptr, (BYTE *)data, &size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS ? std::string(data, size) : "<missing>";
+}
+
+std::string ReadString(HKEY root, const char *path, const char *name, REGSAM view)
+{
+    std::string value = ReadValue(root, path, name, view);
+    return value == "<missing>" ? value : std::string(value.c_str());
+}
+
+DWORD ReadNumber(HKEY root, const char *path, const char *name)
+{
+    std::string value = ReadValue(root, path, name, KEY_WOW64_32KEY);
+    return value.size() == 4 ? *(const DWORD *)value.data() : 0xFFFFFFFF;
+}
+
+std::string LinkTarget(const std::string &link)
+{
+    CoInitialize(nullptr);
+    std::string target = "<unreadable>";
+    IShellLinkA *shellLink = nullptr;
+    IPersistFile *file = nullptr;
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   (void **)&shellLink)) &&
+        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+        SUCCEEDED(file->Load(wide, STGM_READ))) {
+        char path[MAX_PATH] = "";
+        shellLink->GetPath(path, sizeof path, nullptr, 0);
+        target = path;
+    }
+    if (file)
+        file->Release();
+    if (shellLink)
+        shellLink->Release();
+    CoUninitialize();
+    return target;
+}
+
+std::string GroupIcon(HMODULE module, int id, WORD language)
+{
+    HRSRC found = FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(id), language);
+    if (!found)
+        return "<missing>";
+    return std::string((const char *)LockResource(LoadResource(module, found)),
+                       SizeofResource(module, found));
+}
+
+class Lifecycle : public WindowsTest
+{
+  protected:
+    void SetUp() override
+    {
+        WindowsTest::SetUp();
+        Setup = Path("ToolSetup.exe");
+        ASSERT_TRUE(CopyFileA(BuildPath("samples/ToolSetup.exe").c_str(), Setup.c_str(), FALSE));
+        Installed = Path("Tool");
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        TempCopy = std::string(temp) + "_VTUItmp.exe";
+        DeleteFileA(TempCopy.c_str());
+    }
+    void TearDown() override
+    {
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                          &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Tool");
+            RegCloseKey(key);
+        }
+        WindowsTest::TearDown();
+    }
+    std::string Setup;
+    std::string Installed;
+    std::string TempCopy;
+};
+
+TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
+{
+    ASSERT_EQ(RunProgram(Setup, "\"" + Installed + "\"", Folder), 0u);
+    ASSERT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+
+    // Files, with the manual's version stamped in by PatchFile.
+    EXPECT_NE(ReadFileText(Installed + "\\Tool.chm").find("Version 3.1.3"), std::string::npos);
+    EXPECT_TRUE(Exists(Installed + "\\Tool.exe"));
+    EXPECT_FALSE(Exists(Installed + "\\SetupLib.dll"));
+
+    // Registry values, in the view the 32-bit engine uses.
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),
+              "Tool 3.1.3");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", KEY_WOW64_32KEY),
+              Installed + "\\Uninstall.exe");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher", KEY_WOW64_32KEY),
+              "Veltrano");
+    EXPECT_EQ(ReadNumber(HKEY_LOCAL_MACHINE, kUninstallKey, "NoModify"), 1u);
+    DWORD kib = ReadNumber(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize");
+    EXPECT_GT(kib, 100u);
+    EXPECT_LT(kib, 1000u);
+    char config[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, config);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, "Software\\Veltrano\\Tool", "ConfigPath", 0),
+              std::string(config) + "\\Veltrano\\Tool");
+
+    // Shortcuts in the all-users Start menu: links resolve, the web shortcut is exact.
+    char programs[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, programs);
+    std::string menu = std::string(programs) + "\\Tool\\";
+    EXPECT_EQ(LinkTarget(menu + "Tool.lnk"), Installed + "\\Tool.exe");
+    EXPECT_EQ(LinkTarget(menu + "Uninstall Tool.lnk"), Installed + "\\Uninstall.exe");
+    EXPECT_EQ(ReadFileText(menu + "Buy Tool.url"),
+              "[InternetShortcut]\r\nURL=http://www.veltrano.com/tool/buy");
+
+    // The uninstaller: Unins marker only, one entry equal to the uninstall script, no end
+    // marker, and the uninstall icon as language-neutral main icon.
+    std::string uninstaller = ReadFileText(Installed + "\\Uninstall.exe");
+    EXPECT_NE(uninstaller.find("SetupMode:Unins"), std::string::npos);
+    EXPECT_EQ(uninstaller.find("SetupMode:Setup"), std::string::npos);
+    const uint8_t *bytes = (const uint8_t *)uninstaller.data();
+    size_t cursor = LocateArchive(bytes, uninstaller.size());
+    ASSERT_NE(cursor, 0u);
+    ArchiveEntry entry;
+    ASSERT_EQ(NextArchiveEntry(bytes, uninstaller.size(), &cursor, &entry), kWalkEntry);
+    EXPECT_EQ(std::string(entry.name, entry.nameLength), "Uninstall.vis");
+    EXPECT_EQ(std::string((const char *)bytes + entry.dataOffset, entry.size),
+              ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\Uninstall.vis"));
+    EXPECT_EQ(cursor, uninstaller.size());
+    HMODULE image =
+        LoadLibraryExA((Installed + "\\Uninstall.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    WORD austrian = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN);
+    EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0), GroupIcon(image, IDI_UNINSTALL, austrian));
+    EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0).size(), 90u);
+    EXPECT_NE(GroupIcon(image, IDI_SETUP, austrian), GroupIcon(image, IDI_UNINSTALL, austrian));
+    FreeLibrary(image);
+
+    // Started from the installation folder, the uninstaller only starts its temporary copy. The
+    // copy has no wizard yet: it says so, ends, and its batch deletes it.
+    {
+        MessageBoxRobot robot("Uninstall", IDOK);
+        EXPECT_EQ(RunProgram(Installed + "\\Uninstall.exe", "", Installed), 0u);
+        EXPECT_TRUE(robot.Wait());
+        EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
+    }
+    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy); }));
+    EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
+
+    // A silent uninstallation by the temporary copy removes what the install left.
+    ASSERT_TRUE(CopyFileA((Installed + "\\Uninstall.exe").c_str(), TempCopy.c_str(), FALSE));
+    EXPECT_EQ(RunProgram(TempCopy, "\"" + Installed + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(TempCopy + ".log"), "Uninstall finished successfully!\r\n");
+    DeleteFileA((TempCopy + ".log").c_str());
+    EXPECT_FALSE(Exists(Installed));
+    EXPECT_FALSE(Exists(menu));
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),
+              "<missing>");
+    ProductRecord record;
+    memset(&record, 0, sizeof record);
+    EXPECT_FALSE(ReadProductRecord("Tool", &record));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy); }));
+}
+
+} // namespace

@@ -1,0 +1,284 @@
+// Registry, process and patch commands, run as script lines.
+#include "tests/win/win_test_util.h"
+
+#include "archive/uninstaller.h"
+#include "commands/process.h"
+#include "commands/record.h"
+#include "commands/registry.h"
+#include "engine/selfremoval.h"
+#include "engine/text.h"
+
+namespace
+{
+
+const char kScratchKey[] = "Software\\SetupEngineTests";
+
+class SystemCommands : public WindowsTest
+{
+  protected:
+    void SetUp() override
+    {
+        WindowsTest::SetUp();
+        InstallSystemCommandsForTest();
+        OsCode = 248;
+        Is64BitWindows = true;
+    }
+    void TearDown() override
+    {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            RegDeleteTreeInView(HKEY_CURRENT_USER, view);
+        OsCode = 0;
+        Is64BitWindows = false;
+        WindowsTest::TearDown();
+    }
+    static void RegDeleteTreeInView(HKEY root, REGSAM view)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(root, kScratchKey, 0, KEY_ALL_ACCESS | view, &key) == ERROR_SUCCESS) {
+            RegDeleteTreeA(key, nullptr);
+            RegCloseKey(key);
+            RegDeleteKeyExA(root, kScratchKey, view, 0);
+        }
+    }
+    static bool KeyExists(const std::string &path, REGSAM view)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) !=
+            ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    }
+    static std::string Value(const char *name, REGSAM view, DWORD *type = nullptr)
+    {
+        char data[600];
+        DWORD size = sizeof data;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ | view, &key) !=
+            ERROR_SUCCESS)
+            return "<no key>";
+        LONG r = RegQueryValueExA(key, name, nullptr, type, (BYTE *)data, &size);
+        RegCloseKey(key);
+        return r == ERROR_SUCCESS ? std::string(data, size) : "<missing>";
+    }
+};
+
+TEST_F(SystemCommands, RegistryRootNamesAndCodes)
+{
+    for (const char *root : {"lm", "Lm", "HKEY_local_machine", "LM"})
+        EXPECT_EQ(RootKeyFromName(root), HKEY_LOCAL_MACHINE) << root;
+    EXPECT_EQ(RootKeyFromName("cu"), HKEY_CURRENT_USER);
+    EXPECT_EQ(RootKeyFromName("HKEY_CLASSES_ROOT"), HKEY_CLASSES_ROOT);
+    EXPECT_EQ(RunLine("CreateRegValSz HKLM, Software\\x, a, b"), kErrRegRootSz);
+    EXPECT_EQ(RunLine("CreateRegValDW HKU, Software\\x, a, 1"), kErrRegRootDw);
+    EXPECT_EQ(RunLine("DeleteRegKey HKLM, Software\\x"), kErrRegRootDeleteKey);
+    EXPECT_EQ(RunLine("DeleteRegVal HKLM, Software\\x, a"), kErrRegRootDeleteValue);
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Deleting Registry value: a"}));
+    EXPECT_EQ(RunLine("CreateRegValSz LM, Software\\x, a"), kErrMissingArgument);
+    EXPECT_TRUE(Statuses.empty());
+}
+
+TEST_F(SystemCommands, RegistryValuesAndViews)
+{
+    std::string key = std::string("\"LM\", \"") + kScratchKey + "\", ";
+    struct Case {
+        const char *number;
+        DWORD value;
+    } numbers[] = {
+        {"12abc", 12}, {"", 0}, {"4294967296", 4294967295u}, {"-1", 4294967295u}, {" +7", 7}};
+    for (const Case &c : numbers) {
+        ASSERT_EQ(RunLine("CreateRegValDW " + key + "n, \"" + c.number + "\""), 0);
+        DWORD type = 0;
+        std::string v = Value("n", KEY_WOW64_32KEY, &type);
+        ASSERT_EQ(v.size(), 4u) << c.number;
+        EXPECT_EQ(type, (DWORD)REG_DWORD);
+        EXPECT_EQ(*(const DWORD *)v.data(), c.value) << c.number;
+    }
+    // An empty text is a one-byte REG_SZ; without "x64" the 32-bit view is used.
+    EXPECT_EQ(RunLine("CreateRegValSz " + key + "s, \"\""), 0);
+    EXPECT_EQ(Value("s", KEY_WOW64_32KEY), std::string(1, '\0'));
+    EXPECT_EQ(Value("s", KEY_WOW64_64KEY), "<no key>");
+    EXPECT_EQ(RunLine("CreateRegValSz " + key + "s64, text, X64"), 0);
+    EXPECT_EQ(Value("s64", KEY_WOW64_64KEY), std::string("text", 5));
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Creating Registry value: s64=text"}));
+
+    EXPECT_EQ(RunLine("DeleteRegVal " + key + "s"), 0);
+    EXPECT_EQ(Value("s", KEY_WOW64_32KEY), "<missing>");
+    EXPECT_EQ(RunLine("DeleteRegVal " + key + "s"), 0); // already gone
+}
+
+TEST_F(SystemCommands, DeleteRegKeyRemovesNestedTreesInTheChosenView)
+{
+    std::string deep = std::string(kScratchKey) + "\\a\\b\\c\\d";
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY k;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, deep.c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS | view, nullptr, &k, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(k);
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kScratchKey) + "\\a\\sibling").c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr);
+        RegCloseKey(k);
+    }
+    EXPECT_EQ(RunLine(std::string("DeleteRegKey LM, \"") + kScratchKey + "\\a\", x64"), 0);
+    EXPECT_FALSE(KeyExists(std::string(kScratchKey) + "\\a", KEY_WOW64_64KEY));
+    EXPECT_TRUE(KeyExists(deep, KEY_WOW64_32KEY));
+    EXPECT_EQ(RunLine(std::string("DeleteRegKey LM, \"") + kScratchKey + "\\a\""), 0);
+    EXPECT_FALSE(KeyExists(std::string(kScratchKey) + "\\a", KEY_WOW64_32KEY));
+    EXPECT_EQ(RunLine("DeleteRegKey LM, Software\\NoSuchKeyAnywhere"), 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, KEY_WOW64_32KEY, 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, KEY_WOW64_64KEY, 0);
+}
+
+TEST_F(SystemCommands, CallHandsTheExitCodeToTheScript)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    std::string cmd = std::string(system) + "\\cmd.exe";
+    EXPECT_EQ(RunLine("Call \"" + cmd + "\", \"/c exit 255\", , Hide"), 0);
+    EXPECT_STREQ(GetVariableText("#LASTERROR#"), "000000ff");
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Executing: \"" + cmd + "\" /c exit 255"}));
+    EXPECT_EQ(RunLine("Call \"" + cmd + "\", \"/c exit 0\", \"" + Folder + "\""), 0);
+    EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
+    EXPECT_EQ(RunLine("Call \"" + Path("missing.exe") + "\""), kErrNotStarted);
+    EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
+    // After the wizard was left, the program is ended at once.
+    WizardCancelled = 1;
+    EXPECT_EQ(RunLine("Call \"" + cmd + "\", \"/c ping -n 30 127.0.0.1\", , Hide"), 0);
+    WizardCancelled = 0;
+    EXPECT_STREQ(GetVariableText("#LASTERROR#"), "00000103");
+}
+
+// A product record named `name` and a running sample program, for CloseProgram and Run.
+class Processes : public SystemCommands
+{
+  protected:
+    void SetUp() override
+    {
+        SystemCommands::SetUp();
+        Program = Path("Tool.exe");
+        ASSERT_TRUE(
+            CopyFileA(BuildPath("samples/payload/Tool64.exe").c_str(), Program.c_str(), FALSE));
+    }
+    void TearDown() override
+    {
+        HWND w;
+        while ((w = FindProductWindow("Tool")) != nullptr)
+            SendMessageA(w, WM_QUIT, 0, 0);
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                          &key) == ERROR_SUCCESS) {
+            RegDeleteValueA(key, "Tool");
+            RegCloseKey(key);
+        }
+        SystemCommands::TearDown();
+    }
+    void Register(const char *name)
+    {
+        ProductRecord r;
+        memset(&r, 0, sizeof r);
+        ASSERT_TRUE(WriteProductRecord(name, &r));
+    }
+    std::string Program;
+};
+
+TEST_F(Processes, CloseProgramEndsARunningProduct)
+{
+    EXPECT_EQ(RunLine("CloseProgram Tool"), 0); // no record names it: nothing to look at
+    Register("Tool");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::string command = "\"" + Program + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    ASSERT_TRUE(WaitFor([] { return FindProductWindow("tOOL") != nullptr; }));
+    EXPECT_EQ(RunLine("CloseProgram To"), 0);
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Closing program..."}));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(FindProductWindow("Tool"), nullptr);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+}
+
+TEST_F(Processes, RunWithoutElevationUsesTheHelperAndRemovesIt)
+{
+    SetVariable("#INSTALLPATH#", Folder.c_str());
+    // The helper comes from a disk file of its name, as from the archive.
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    CopyFileA(BuildPath("SetupLib64.dll").c_str(), Path("SetupLib64.dll").c_str(), FALSE);
+    SetCurrentDirectoryA(Folder.c_str());
+    EXPECT_EQ(RunLine("Run \"" + Program + "\", , NonElevated"), 0);
+    SetCurrentDirectoryA(saved);
+    EXPECT_TRUE(WaitFor([] { return FindProductWindow("Tool") != nullptr; }));
+    EXPECT_FALSE(Exists(Path("SetupLib.dll")));
+}
+
+TEST_F(SystemCommands, PatchFile)
+{
+    WriteFileText(Path("Prog.exe"), "0123456789");
+    auto record = [](uint32_t offset, const std::string &data) {
+        std::string r(8, '\0');
+        uint32_t n = (uint32_t)data.size();
+        memcpy(&r[0], &offset, 4);
+        memcpy(&r[4], &n, 4);
+        return r + data;
+    };
+    // Source and patch data are names in the current folder (or the archive).
+    CreateDirectoryA(Path("out").c_str(), nullptr);
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    SetCurrentDirectoryA(Folder.c_str());
+    std::string line = "PatchFile Prog.exe, Prog.pat, \"" + Path("out") + "\"";
+    // Overlapping records: the later one wins; a record past the end extends the file.
+    WriteFileText(Path("Prog.pat"), record(2, "abcd") + record(4, "XY") + record(12, "end"));
+    EXPECT_EQ(RunLine(line), 0);
+    EXPECT_EQ(ReadFileText(Path("out\\Prog.exe")), std::string("01abXY6789\0\0end", 15));
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Patching file: Prog.exe"}));
+    // Empty patch data: an exact copy.
+    WriteFileText(Path("Prog.pat"), "");
+    EXPECT_EQ(RunLine(line), 0);
+    EXPECT_EQ(ReadFileText(Path("out\\Prog.exe")), "0123456789");
+    // Bad records leave the records before them applied.
+    WriteFileText(Path("Prog.pat"), record(0, "A") + record(0x80000000u, "B"));
+    EXPECT_EQ(RunLine(line), kErrNotPatched);
+    EXPECT_EQ(ReadFileText(Path("out\\Prog.exe")), "A123456789");
+    WriteFileText(Path("Prog.pat"), record(0, "A") + record(1, "BC").substr(0, 9));
+    EXPECT_EQ(RunLine(line), kErrNotPatched);
+    // Missing patch data leaves the copy; a missing source is 17.
+    DeleteFileA(Path("Prog.pat").c_str());
+    EXPECT_EQ(RunLine(line), kErrNotPatched);
+    EXPECT_EQ(ReadFileText(Path("out\\Prog.exe")), "0123456789");
+    EXPECT_EQ(RunLine("PatchFile Nowhere.exe, Prog.pat, \"" + Path("out") + "\""), kErrArchive);
+    EXPECT_EQ(RunLine("PatchFile a, b"), kErrMissingArgument);
+    SetCurrentDirectoryA(saved);
+}
+
+TEST_F(SystemCommands, CopyUninstallIntoAMissingFolderFails)
+{
+    EXPECT_EQ(RunLine("CopyUninstall \"" + Path("missing\\Uninstall.exe") + "\""),
+              kErrFileNotWritten);
+    EXPECT_FALSE(Exists(Path("missing")));
+}
+
+UINT ExitFlags;
+DWORD ExitReason;
+BOOL WINAPI RecordExit(UINT flags, DWORD reason)
+{
+    ExitFlags = flags;
+    ExitReason = reason;
+    return TRUE;
+}
+
+TEST_F(SystemCommands, RestartAsksForARebootAfterEnablingThePrivilege)
+{
+    Sys.ExitWindowsEx = RecordExit;
+    ExitFlags = 0xFFFF;
+    ExitReason = 0xFFFF;
+    RestartWindows();
+    EXPECT_EQ(ExitFlags, (UINT)EWX_REBOOT);
+    EXPECT_EQ(ExitReason, 0u);
+}
+
+} // namespace
