@@ -31,15 +31,16 @@ size_t ImageEndOffset(const uint8_t *data, size_t size)
     size_t table = pe + 4 + kFileHeader + optionalSize;
     if (table > size || (size - table) / kSectionHeader < sections)
         return 0;
-    size_t end = table + sections * kSectionHeader;
+    uint64_t end = table + sections * kSectionHeader;
     for (size_t i = 0; i < sections; i++) {
         const uint8_t *s = data + table + i * kSectionHeader;
         uint64_t rawSize = Read32(s + 16);
         uint64_t rawPointer = Read32(s + 20);
         if (rawSize > 0 && rawPointer + rawSize > end)
-            end = (size_t)(rawPointer + rawSize);
+            end = rawPointer + rawSize;
     }
-    return end;
+    // An end beyond what size_t holds is beyond the data anyway.
+    return end > SIZE_MAX ? SIZE_MAX : (size_t)end;
 }
 
 size_t FindArchiveStart(const uint8_t *data, size_t size, size_t lowest)
@@ -64,7 +65,9 @@ WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, Arch
     if (q >= size)
         return kWalkEnd;
     size_t left = size - q;
-    if (left == kArchiveEndLength && memcmp(data + q, kArchiveEnd, kArchiveEndLength) == 0)
+    // The end marker ends the walk also when something (a signature) follows it; no entry name
+    // can begin with it.
+    if (left >= kArchiveEndLength && memcmp(data + q, kArchiveEnd, kArchiveEndLength) == 0)
         return kWalkEnd;
     const uint8_t *nul = (const uint8_t *)memchr(data + q, 0, left);
     if (!nul)

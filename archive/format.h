@@ -19,7 +19,7 @@ struct ArchiveEntry {
 
 enum WalkStep {
     kWalkEntry,  // an entry was read and the cursor moved past it
-    kWalkEnd,    // the cursor is at the end of the data, or at an end marker that ends it
+    kWalkEnd,    // the cursor is at the end of the data, or at the end marker
     kWalkBroken, // the entry at the cursor does not fit in the data
 };
 

@@ -136,6 +136,11 @@ class Checker
         }
         std::string name = k.name;
         if (k.code == kKwIf) {
+            if (count > k.maxArgs) {
+                Report(at, "If takes at most 5 arguments, has " + std::to_string(count) +
+                               ": the rest is ignored");
+                count = k.maxArgs;
+            }
             if (count != 3 && count != 5)
                 Report(at, "If takes 3 or 5 arguments, not " + std::to_string(count) +
                                ": it fails with code 3 and opens no branch");

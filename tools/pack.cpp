@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -137,6 +138,40 @@ bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
     return ok;
 }
 
+// True when `path` holds the archive's header text anywhere.
+bool HoldsHeaderText(const std::string &path)
+{
+    std::vector<uint8_t> data;
+    return ReadBinaryFile(path, &data) &&
+           std::search(data.begin(), data.end(), kArchiveHeader,
+                       kArchiveHeader + kArchiveHeaderLength) != data.end();
+}
+
+// Reads the written file back as the engine will: its archive must start right after the stub
+// and hold exactly the packed entries. The engine takes the last header text in the file for
+// the archive start, so a packed file that holds that text would hide the real one.
+bool ReadsBack(const std::string &path, size_t stubSize, size_t entries, std::string *error)
+{
+    std::vector<uint8_t> file;
+    if (!ReadBinaryFile(path, &file)) {
+        *error = "cannot read back " + path;
+        return false;
+    }
+    size_t cursor = LocateArchive(file.data(), file.size());
+    size_t found = 0;
+    ArchiveEntry entry;
+    WalkStep step = kWalkBroken;
+    if (cursor == stubSize + kArchiveHeaderLength) {
+        while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &entry)) == kWalkEntry)
+            found++;
+    }
+    if (step == kWalkEnd && found == entries)
+        return true;
+    *error = "the packed file would not read back: a file holds the archive's header text \"" +
+             std::string(kArchiveHeader) + "\"";
+    return false;
+}
+
 bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> *file,
                     size_t *start)
 {
@@ -207,8 +242,17 @@ int RunPack(int argc, char **argv)
         return Fail("pack", "the setup file would be " + std::to_string(total) +
                                 " bytes; it must stay below 4 GiB");
 
+    for (const Input &in : inputs) {
+        if (HoldsHeaderText(in.path))
+            return Fail("pack",
+                        in.path + " holds the archive's header text \"" +
+                            std::string(kArchiveHeader) +
+                            "\", which would hide the archive (an engine or a setup file?)");
+    }
     std::string partial = outPath + ".partial";
-    if (!WriteArchive(partial, stub, inputs, &error) || !MoveFileOver(partial, outPath)) {
+    if (!WriteArchive(partial, stub, inputs, &error) ||
+        !ReadsBack(partial, stub.size(), inputs.size(), &error) ||
+        !MoveFileOver(partial, outPath)) {
         remove(partial.c_str());
         return Fail("pack", error.empty() ? "cannot write " + outPath : error);
     }
@@ -248,9 +292,14 @@ int RunExtract(int argc, char **argv)
     ArchiveEntry entry;
     if (!FindArchiveEntry(file.data(), file.size(), start, argv[1], &entry))
         return Fail("extract", std::string("no entry named ") + argv[1]);
-    FILE *out = fopen(argv[2], "wb");
+    std::string partial = std::string(argv[2]) + ".partial";
+    FILE *out = fopen(partial.c_str(), "wb");
     bool ok = out && WriteBytes(out, file.data() + entry.dataOffset, entry.size);
     if (out && fclose(out) != 0)
         ok = false;
-    return ok ? 0 : Fail("extract", std::string("cannot write ") + argv[2]);
+    if (!ok || !MoveFileOver(partial, argv[2])) {
+        remove(partial.c_str());
+        return Fail("extract", std::string("cannot write ") + argv[2]);
+    }
+    return 0;
 }

@@ -122,13 +122,13 @@ static bool ParseInt(const char *text, long *value)
     return end != text && *end == 0;
 }
 
-static bool ParseFail(const char *spec)
+static bool ParseFail(const char *rule)
 {
-    const char *equals = strchr(spec, '=');
+    const char *equals = strchr(rule, '=');
     if (!equals)
         return false;
     char name[kNameSize];
-    if (!CopyTextN(name, sizeof name, spec, (size_t)(equals - spec)))
+    if (!CopyTextN(name, sizeof name, rule, (size_t)(equals - rule)))
         return false;
     const Keyword *keyword = KeywordForName(name);
     if (!keyword || !IsSystemCommand(keyword->code))
@@ -184,9 +184,17 @@ static char *ReadWholeFile(const char *path, size_t *length)
     return text;
 }
 
+// Leaves the script engine as a new process has it, for callers that run in-process.
+static void ResetTraceState(void)
+{
+    ResetScriptEngine();
+    RunMode = 0;
+}
+
 static int UsageError(const char *message, const char *detail)
 {
     fprintf(Err, "trace: %s%s\n%s", message, detail, TraceUsage);
+    ResetTraceState();
     return 2;
 }
 
@@ -262,7 +270,7 @@ int RunTrace(int argc, char **argv, FILE *out, FILE *err)
     char *text = ReadWholeFile(scriptPath, &length);
     if (!text) {
         fprintf(Err, "trace: cannot read %s\n", scriptPath);
-        ResetScriptEngine();
+        ResetTraceState();
         return 1;
     }
     Script = text;
@@ -291,6 +299,6 @@ int RunTrace(int argc, char **argv, FILE *out, FILE *err)
     ProgressWindow = nullptr;
     ProgressSend = nullptr;
     free(text);
-    ResetScriptEngine();
+    ResetTraceState();
     return 0;
 }

@@ -89,6 +89,13 @@ TEST(ArchiveFormat, WalkEndsCleanlyOrAtTheEndMarker)
         EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
         EXPECT_FALSE(Lookup(file, "c"));
     }
+    // A signature appended after the end marker does not damage the archive.
+    std::string signed_ = FakePe() + Archive({{"a", "1"}}) + std::string("\x30\x82\0\x10sig", 8);
+    std::vector<uint8_t> bytes(signed_.begin(), signed_.end());
+    size_t cursor = LocateArchive(bytes.data(), bytes.size());
+    ArchiveEntry e;
+    EXPECT_EQ(NextArchiveEntry(bytes.data(), bytes.size(), &cursor, &e), kWalkEntry);
+    EXPECT_EQ(NextArchiveEntry(bytes.data(), bytes.size(), &cursor, &e), kWalkEnd);
 }
 
 TEST(ArchiveFormat, TruncationAtEveryByteNeverReadsOutside)
@@ -126,8 +133,15 @@ TEST(ArchiveFormat, ImageEndFromPeHeaders)
     bad[0x3c] = (char)0xff;
     bad[0x3d] = (char)0xff;
     EXPECT_EQ(ImageEndOffset((const uint8_t *)bad.data(), bad.size()), 0u);
-    for (size_t cut = 0; cut < 0x80; cut++)
-        ImageEndOffset((const uint8_t *)pe.data(), cut);
+    // Headers cut short: exact-size copies, so any read past them is caught.
+    for (size_t cut = 0; cut < 0x58 + 40; cut++) {
+        std::vector<uint8_t> part(pe.begin(), pe.begin() + (long)cut);
+        EXPECT_EQ(ImageEndOffset(part.data(), part.size()), 0u) << cut;
+    }
+    // A section that claims to end beyond what 32 bits hold lies beyond any data.
+    std::string far = pe;
+    memcpy(&far[0x58 + 20], "\x00\xff\xff\xff", 4);
+    EXPECT_GT(ImageEndOffset((const uint8_t *)far.data(), far.size()), far.size());
 }
 
 } // namespace

@@ -102,6 +102,11 @@ TEST(Check, ConditionalBalance)
     EXPECT_TRUE(Has(f, 7, "3 or 5 arguments, not 2"));
     EXPECT_TRUE(Has(f, 8, "3 or 5 arguments, not 4"));
     EXPECT_FALSE(Has(f, 9, "arguments"));
+    // More than five: the rest is ignored and the branch opens as usual.
+    auto six = Check("PhaseBegin 0\r\nIf 5, >, 1, <, 10, x\r\nEndif\r\nPhaseEnd\r\nPhaseBegin "
+                     "1\r\nPhaseEnd\r\n");
+    EXPECT_TRUE(Has(six, 2, "at most 5 arguments, has 6"));
+    EXPECT_FALSE(Has(six, 3, "Endif without If"));
     EXPECT_TRUE(Has(f, 42, "deeper than 31"));
 }
 

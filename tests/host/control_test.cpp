@@ -64,7 +64,7 @@ TEST_F(ScriptTest, StatusLines)
     Run("PhaseBegin 1\r\nStatus 100%\r\nStatus2 First\\nSecond \\t #PROGRAM#\\\r\n"
         "Status2\r\nPhaseEnd\r\n",
         1, true);
-    ASSERT_GE(Sent.size(), 3u);
+    ASSERT_GE(Sent.size(), 5u);
     EXPECT_EQ(Sent[0].text, "100%");
     EXPECT_EQ(Sent[2].text, "First\nSecond \\t Tool\\");
     EXPECT_EQ(Sent[2].wParam, 1u);

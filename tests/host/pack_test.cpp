@@ -123,10 +123,16 @@ TEST_F(Packer, Refusals)
 
     // A stub that already carries an archive.
     ASSERT_EQ(Mksetup(base + Dir + "/EULA.txt"), 0);
+    remove((Dir + "/Old.exe").c_str());
     EXPECT_EQ(Mksetup("pack --engine " + out + " --out " + Dir + "/Twice.exe " + Dir + "/EULA.txt"),
               1);
     EXPECT_NE(Err.find("already carries"), std::string::npos);
     EXPECT_NE(access((Dir + "/Twice.exe").c_str(), F_OK), 0);
+
+    // A file that holds the header text (an engine, a setup) would hide the archive.
+    WriteText(Dir + "/Old.exe", "MZ...<Setup Data Header>...");
+    EXPECT_EQ(Mksetup(base + Dir + "/EULA.txt " + Dir + "/Old.exe"), 1);
+    EXPECT_NE(Err.find("Old.exe holds the archive's header text"), std::string::npos) << Err;
 
     EXPECT_EQ(Mksetup("pack --out " + out), 2);
     EXPECT_EQ(Mksetup("list " + Dir + "/stub.exe"), 1);

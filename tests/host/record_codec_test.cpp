@@ -99,8 +99,8 @@ TEST(Crc, StandardValues)
     EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
     EXPECT_EQ(Crc32("abc", 3), 0x352441C2u);
     EXPECT_EQ(Crc32("", 0), 0u);
-    BuildCrcTable();
-    EXPECT_EQ(Crc32("Tool", 4), Crc32(std::string("Tool").data(), 4));
+    BuildCrcTable(); // building the table again changes nothing
+    EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
 }
 
 TEST(Version, ReadsLikeScanFormat)
