@@ -68,7 +68,7 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
         return nullptr;
     uint8_t *buffer = nullptr;
     ArchiveEntry entry;
-    if (LocateEntry(view, name, &entry)) {
+    if (LocateEntry(view, name, &entry) && entry.size <= SIZE_MAX - spare - 1) {
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
         if (buffer) {
             memcpy(buffer, view.data + entry.dataOffset, entry.size);
@@ -116,7 +116,7 @@ uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size)
     uint8_t *buffer = nullptr;
     DWORD length = GetFileSize(file, nullptr);
     DWORD read = 0;
-    if (length != INVALID_FILE_SIZE)
+    if (length != INVALID_FILE_SIZE && length <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)length + spare + 1);
     if (buffer && ReadFile(file, buffer, length, &read, nullptr) && read == length) {
         memset(buffer + length, 0, spare);

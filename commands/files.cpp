@@ -67,6 +67,9 @@ int CreatePath(const char *path)
         if (work[0] != 0 && PathExists(work))
             break;
     }
+    // When nothing of the path exists, its first level is created too.
+    if (work[0] != 0 && !PathExists(work) && CreateOneFolder(work) != kOk)
+        return 1;
     // Put the backslashes back from the left, creating each longer path, ending with the path.
     while (cutCount > 0) {
         work[cuts[--cutCount]] = '\\';

@@ -31,10 +31,13 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
-    DWORD written;
-    bool ok = Sys.WriteFile(file, kInternetShortcutHeader, sizeof kInternetShortcutHeader - 1,
-                            &written, nullptr) &&
-              Sys.WriteFile(file, target, (DWORD)strlen(target), &written, nullptr);
+    DWORD header = sizeof kInternetShortcutHeader - 1;
+    DWORD length = (DWORD)strlen(target);
+    DWORD written = 0;
+    DWORD writtenTarget = 0;
+    bool ok = Sys.WriteFile(file, kInternetShortcutHeader, header, &written, nullptr) &&
+              written == header && Sys.WriteFile(file, target, length, &writtenTarget, nullptr) &&
+              writtenTarget == length;
     CloseHandle(file);
     return ok ? 0 : 1;
 }
@@ -43,7 +46,8 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
 static int SaveShellLink(const char *target, const char *arguments, const char *iconFile,
                          const char *temporary)
 {
-    CoInitialize(nullptr); /* its result plays no part */
+    // Another owner's COM initialisation of this thread is left alone.
+    bool initialised = SUCCEEDED(CoInitialize(nullptr));
     int result = 1;
     IShellLinkA *link = nullptr;
     IPersistFile *file = nullptr;
@@ -65,7 +69,8 @@ done:
         file->Release();
     if (link)
         link->Release();
-    CoUninitialize();
+    if (initialised)
+        CoUninitialize();
     return result;
 }
 

@@ -90,7 +90,10 @@ static bool AskToQuit(HWND window)
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
-    SendMessageA(window, WM_QUIT, 0, 0);
+    // A sent message, as the product expects; a window that does not answer cannot hold the
+    // engine up.
+    DWORD_PTR answer;
+    SendMessageTimeoutA(window, WM_QUIT, 0, 0, SMTO_ABORTIFHUNG, kWaitSteps * kStepMs, &answer);
     DWORD code = STILL_ACTIVE;
     for (int i = 0; i < kWaitSteps; i++) {
         if (process)
@@ -162,16 +165,17 @@ static bool HelperHost(char *out, size_t capacity)
 {
     char folder[kPathSize];
     UINT n = GetSystemDirectoryA(folder, sizeof folder);
+    if (n == 0 || n >= sizeof folder)
+        return false;
 #ifndef _WIN64
-    if (Is64BitWindows) {
-        char windows[kPathSize];
-        UINT w = GetWindowsDirectoryA(windows, sizeof windows);
-        if (w > 0 && w < sizeof windows &&
-            FormatText(folder, sizeof folder, "%s\\Sysnative", windows) && IsFolder(folder))
-            n = (UINT)strlen(folder);
-    }
+    char windows[kPathSize];
+    char native[kPathSize];
+    UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+    if (Is64BitWindows && w > 0 && w < sizeof windows &&
+        FormatText(native, sizeof native, "%s\\Sysnative", windows) && IsFolder(native))
+        CopyText(folder, sizeof folder, native);
 #endif
-    return n > 0 && n < sizeof folder && FormatText(out, capacity, "%s\\rundll32.exe", folder);
+    return FormatText(out, capacity, "%s\\rundll32.exe", folder);
 }
 
 // Starts `file` with `parameters` through rundll32 and SetupLib as the desktop's user, without

@@ -23,10 +23,12 @@ bool ActAsRealUser(bool start)
     return acting;
 }
 
-void BeginRealUser(void)
+bool BeginRealUser(void)
 {
-    if (GetVariableNumber("#REALUSER#") == 1)
-        ActAsRealUser(true); /* best effort: the command runs as the engine otherwise */
+    if (GetVariableNumber("#REALUSER#") != 1)
+        return false;
+    /* best effort: the command runs as the engine otherwise */
+    return ActAsRealUser(true) && OsCode >= kOsVista;
 }
 
 void EndRealUser(void)

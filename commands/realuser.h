@@ -7,5 +7,6 @@
 bool ActAsRealUser(bool start);
 
 // The command frame: begin or end acting as the logged-on user when #REALUSER# is exactly 1.
-void BeginRealUser(void);
+// BeginRealUser returns whether the thread now acts as that user.
+bool BeginRealUser(void);
 void EndRealUser(void);

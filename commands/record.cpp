@@ -123,8 +123,8 @@ int CommandCreateSetupInfo(const char *argumentStart, const char *lineEnd)
     WriteProductRecord(name, &record); /* not reported: the install goes on */
 
     // Without a folder from the rule, #CONFIGPATH# is left as it was.
-    char folder[kPathSize];
-    if (ConfigFolderFor(GetVariableText("#PROGRAM#"), folder, sizeof folder))
+    char folder[kPathSize] = "";
+    if (ConfigFolderFor(GetVariableText("#PROGRAM#"), folder, sizeof folder) && folder[0] != 0)
         SetVariable("#CONFIGPATH#", folder);
     return kOk;
 }

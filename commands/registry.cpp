@@ -53,6 +53,28 @@ static REGSAM ViewFor(const char *option)
     return Use64BitView(option) ? KEY_WOW64_64KEY : kEngineRegistryView;
 }
 
+// The root key to work under. While acting as the logged-on user, "CU" is that user's own hive:
+// the predefined HKEY_CURRENT_USER stays bound to the hive the process first used it for.
+// *owned says whether the caller must close the key.
+static HKEY OpenRoot(const char *name, bool actingAsUser, bool *owned)
+{
+    *owned = false;
+    HKEY root = RootKeyFromName(name);
+    HKEY user;
+    if (root == HKEY_CURRENT_USER && actingAsUser &&
+        RegOpenCurrentUser(KEY_ALL_ACCESS, &user) == ERROR_SUCCESS) {
+        *owned = true;
+        return user;
+    }
+    return root;
+}
+
+static void CloseRoot(HKEY root, bool owned)
+{
+    if (owned)
+        RegCloseKey(root);
+}
+
 // Fetches a registry command's arguments; false (after which the command returns 3) when there
 // are fewer than it needs.
 static bool FetchFor(int keyword, const char **argumentStart, const char *lineEnd)
@@ -69,9 +91,9 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
     const char *name = ArgumentSlots[2];
     const char *value = ArgumentSlots[3];
     ShowStatus("Creating Registry value: %s=%s", name, value);
-    BeginRealUser();
+    bool owned;
+    HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
-    HKEY root = RootKeyFromName(ArgumentSlots[0]);
     HKEY key;
     if (!root) {
         result = badRoot;
@@ -87,6 +109,7 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
         }
         RegCloseKey(key);
     }
+    CloseRoot(root, owned);
     EndRealUser();
     return result;
 }
@@ -132,9 +155,9 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
         return kErrMissingArgument;
     const char *path = ArgumentSlots[1];
     ShowStatus("Deleting Registry key: %s", path);
-    BeginRealUser();
+    bool owned;
+    HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
-    HKEY root = RootKeyFromName(ArgumentSlots[0]);
     REGSAM view = ViewFor(ArgumentSlots[2]);
     DeleteKeyExFunction deleteKeyEx = (DeleteKeyExFunction)(void *)GetProcAddress(
         GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA");
@@ -144,6 +167,7 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
         SHDeleteKeyA(root, path); /* the view this process sees; failures are not reported */
     else
         DeleteTree(deleteKeyEx, root, path, view); /* failures are not reported */
+    CloseRoot(root, owned);
     EndRealUser();
     return result;
 }
@@ -154,9 +178,9 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
         return kErrMissingArgument;
     const char *name = ArgumentSlots[2];
     ShowStatus("Deleting Registry value: %s", name);
-    BeginRealUser();
+    bool owned;
+    HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
-    HKEY root = RootKeyFromName(ArgumentSlots[0]);
     HKEY key;
     if (!root) {
         result = kErrRegRootDeleteValue;
@@ -165,6 +189,7 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
         RegDeleteValueA(key, name); /* a missing value is not an error */
         RegCloseKey(key);
     }
+    CloseRoot(root, owned);
     EndRealUser();
     return result;
 }

@@ -86,7 +86,9 @@ static int RelaunchFromTemporaryFolder(void)
     if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy))
         return kRelaunchFailed;
     CopyFileOrEntry(EngineFilePath, copy); /* a stale copy may stand; the start decides */
-    HINSTANCE started = ShellExecuteA(nullptr, "open", copy, nullptr, nullptr, SW_SHOWNORMAL);
+    // The copy works in the temporary folder, so that nothing keeps the installation folder in
+    // use while the uninstall script removes it.
+    HINSTANCE started = ShellExecuteA(nullptr, "open", copy, nullptr, folder, SW_SHOWNORMAL);
     return (INT_PTR)started > 32 ? (int)kOk : (int)kRelaunchFailed;
 }
 
@@ -229,7 +231,9 @@ int RunEngine(void *instance, const char *commandLine)
             ShowErrorMessage(nullptr, result);
         }
     }
-    if (RunMode == 1)
+    // Only the temporary copy removes itself: an installed uninstaller that could not start its
+    // copy must stay, or the product could not be removed any more.
+    if (RunMode == 1 && EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy))
         StartSelfRemoval();
     if (RebootRequested &&
         ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {

@@ -153,8 +153,9 @@ int SetInstallVariables(void)
                 UseAllUsersFolders();
             SetVariable("#INSTALLPATH#", record.installPath);
             SetVariable("#CUSTOMPATH#", record.customPath);
-            char folder[kPathSize];
-            if (ConfigFolderFor(GetVariableText("#PROGRAM#"), folder, sizeof folder))
+            char folder[kPathSize] = "";
+            if (ConfigFolderFor(GetVariableText("#PROGRAM#"), folder, sizeof folder) &&
+                folder[0] != 0)
                 SetVariable("#CONFIGPATH#", folder);
             SetNumber("#SELEXECUTE#", record.selExecute);
             SetNumber("#SELREADME#", record.selReadme);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include "engine/globals.h"
 #include "script/interpreter.h"
 
@@ -36,7 +38,11 @@ void InitScriptThreading(void)
 
 static DWORD WINAPI PhaseThreadMain(LPVOID parameter)
 {
+    // Shell calls of the commands (opening documents, shortcuts) want COM on their thread.
+    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     RunPhase((int)(intptr_t)parameter);
+    if (com)
+        CoUninitialize();
     return 0;
 }
 
@@ -48,6 +54,9 @@ int StartPhase(int number, bool onWorkerThread)
         return kOk;
     }
     if (PhaseThread) {
+        // Two interpreters must never share the script engine's state.
+        if (WaitForSingleObject((HANDLE)PhaseThread, 0) == WAIT_TIMEOUT)
+            return kErrThreadNotStarted;
         CloseHandle((HANDLE)PhaseThread);
         PhaseThread = nullptr;
     }

@@ -90,11 +90,14 @@ extern "C" __declspec(dllexport) void CALLBACK
     const char *p = commandLine;
     while (*p == ' ')
         p++;
-    if (*p == '"')
+    bool quoted = *p == '"';
+    if (quoted)
         p++;
     CopyText(text, sizeof text, p);
     size_t n = strlen(text);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '"'))
+    while (n > 0 && text[n - 1] == ' ')
+        text[--n] = 0;
+    if (quoted && n > 0 && text[n - 1] == '"')
         text[--n] = 0;
     const char *program;
     const char *parameters;

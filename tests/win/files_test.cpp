@@ -36,6 +36,19 @@ TEST_F(FileCommands, CreateDirCreatesEveryLevel)
     EXPECT_TRUE(Statuses.empty());
 }
 
+TEST_F(FileCommands, CreatePathRelativeToTheCurrentFolder)
+{
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    SetCurrentDirectoryA(Folder.c_str());
+    EXPECT_EQ(CreatePath("one"), 0);
+    EXPECT_EQ(CreatePath("two\\levels"), 0);
+    SetCurrentDirectoryA(saved);
+    EXPECT_TRUE(IsFolder(Path("one").c_str()));
+    EXPECT_TRUE(IsFolder(Path("two\\levels").c_str()));
+    EXPECT_EQ(CreatePath(""), 2);
+}
+
 TEST_F(FileCommands, CreateDirRefusesTooLongPaths)
 {
     std::string longPath = Path(std::string(200, 'x') + "\\" + std::string(100, 'y'));

@@ -129,6 +129,14 @@ TEST_F(Record, CreateSetupInfoWritesTheRecordAndConfigPath)
     EXPECT_EQ(std::string(GetVariableText("#CONFIGPATH#")),
               std::string(appData) + "\\Veltrano\\RecTool");
     EXPECT_EQ(RunLine("CreateSetupInfo RecTool"), kErrMissingArgument);
+
+    // Without #CUSTOMLOC# the record names no folder rule: #CONFIGPATH# keeps its value.
+    ResetScriptEngine();
+    InstallSystemCommandsForTest();
+    SetVariable("#PROGRAM#", "RecTool");
+    SetVariable("#CONFIGPATH#", "kept");
+    EXPECT_EQ(RunLine("CreateSetupInfo #PROGRAM#, 3.2"), 0);
+    EXPECT_STREQ(GetVariableText("#CONFIGPATH#"), "kept");
 }
 
 LONG WINAPI RefuseValue(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD)

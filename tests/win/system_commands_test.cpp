@@ -104,6 +104,22 @@ TEST_F(SystemCommands, RegistryValuesAndViews)
 
     EXPECT_EQ(RunLine("DeleteRegVal " + key + "s"), 0);
     EXPECT_EQ(Value("s", KEY_WOW64_32KEY), "<missing>");
+
+    // "CU" while acting as the logged-on user: that user's hive (here the same account).
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "Progman";
+    RegisterClassA(&wc);
+    HWND shell =
+        CreateWindowExA(0, "Progman", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    SetVariable("#REALUSER#", "1");
+    EXPECT_EQ(RunLine(std::string("CreateRegValSz CU, \"") + kScratchKey + "\", u, user"), 0);
+    SetVariable("#REALUSER#", "0");
+    DestroyWindow(shell);
+    char user[16] = "";
+    DWORD size = sizeof user;
+    RegGetValueA(HKEY_CURRENT_USER, kScratchKey, "u", RRF_RT_REG_SZ, nullptr, user, &size);
+    EXPECT_STREQ(user, "user");
     EXPECT_EQ(RunLine("DeleteRegVal " + key + "s"), 0); // already gone
 }
 
