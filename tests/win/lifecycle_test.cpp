@@ -87,6 +87,7 @@ class Lifecycle : public WindowsTest
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
         TempCopy = std::string(temp) + "_VTUItmp.exe";
+        Batch = std::string(temp) + "VTAutoDel.bat";
         DeleteFileA(TempCopy.c_str());
     }
     void TearDown() override
@@ -103,6 +104,7 @@ class Lifecycle : public WindowsTest
     std::string Setup;
     std::string Installed;
     std::string TempCopy;
+    std::string Batch;
 };
 
 TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
@@ -171,14 +173,16 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
         EXPECT_TRUE(robot.Wait());
         EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
     }
-    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy); }));
+    // The batch ends by deleting itself; until then it would delete any new file of that name.
+    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy) && !Exists(Batch); }));
     EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
 
-    // A silent uninstallation by the temporary copy removes what the install left.
-    ASSERT_TRUE(CopyFileA((Installed + "\\Uninstall.exe").c_str(), TempCopy.c_str(), FALSE));
-    EXPECT_EQ(RunProgram(TempCopy, "\"" + Installed + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(TempCopy + ".log"), "Uninstall finished successfully!\r\n");
-    DeleteFileA((TempCopy + ".log").c_str());
+    // A copy named like the temporary one uninstalls silently when given the folder, and
+    // removes what the install left, and then itself.
+    std::string copy = Path("_VTUItmp.exe");
+    ASSERT_TRUE(CopyFileA((Installed + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(RunProgram(copy, "\"" + Installed + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(copy + ".log"), "Uninstall finished successfully!\r\n");
     EXPECT_FALSE(Exists(Installed));
     EXPECT_FALSE(Exists(menu));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),
@@ -186,7 +190,7 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     ProductRecord record;
     memset(&record, 0, sizeof record);
     EXPECT_FALSE(ReadProductRecord("Tool", &record));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy); }));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(copy) && !Exists(Batch); }));
 }
 
 } // namespace
