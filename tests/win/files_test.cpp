@@ -289,12 +289,7 @@ BOOL WINAPI NoteIdentity(LPCSTR name, LPSECURITY_ATTRIBUTES security)
 
 TEST_F(FileCommands, HonoursRealUser)
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "Progman";
-    RegisterClassA(&wc);
-    HWND shell =
-        CreateWindowExA(0, "Progman", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    HWND shell = CreateShellWindow();
     OsCode = 248;
     Sys.CreateDirectoryA = NoteIdentity;
     SetVariable("#REALUSER#", "1");

@@ -8,6 +8,7 @@
 #include "engine/globals.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
+#include "tests/win/win_test_util.h"
 
 namespace
 {
@@ -19,18 +20,6 @@ bool ThreadImpersonates(void)
         return false;
     CloseHandle(token);
     return true;
-}
-
-// A stand-in for the desktop shell's window, owned by this process.
-HWND CreateShellWindow(void)
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "Progman";
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, "Progman", "Program Manager", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                           nullptr, wc.hInstance, nullptr);
 }
 
 class RealUser : public ::testing::Test

@@ -106,12 +106,7 @@ TEST_F(SystemCommands, RegistryValuesAndViews)
     EXPECT_EQ(Value("s", KEY_WOW64_32KEY), "<missing>");
 
     // "CU" while acting as the logged-on user: that user's hive (here the same account).
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "Progman";
-    RegisterClassA(&wc);
-    HWND shell =
-        CreateWindowExA(0, "Progman", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    HWND shell = CreateShellWindow();
     SetVariable("#REALUSER#", "1");
     EXPECT_EQ(RunLine(std::string("CreateRegValSz CU, \"") + kScratchKey + "\", u, user"), 0);
     SetVariable("#REALUSER#", "0");

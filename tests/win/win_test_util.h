@@ -193,3 +193,16 @@ template <typename Condition> bool WaitFor(Condition done, DWORD timeoutMs = 150
     }
     return true;
 }
+
+// A stand-in for the desktop shell's window ("Progman"), owned by this process, so that acting
+// as the logged-on user has a shell to take the identity from.
+inline HWND CreateShellWindow(void)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "Progman";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, "Progman", "Program Manager", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                           nullptr, wc.hInstance, nullptr);
+}
