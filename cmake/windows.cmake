@@ -21,14 +21,18 @@ set(WIN_SOURCES
     engine/startup.cpp
     engine/syscalls.cpp
     script/phase_thread.cpp
+    ui/controls.cpp
     ui/messages.cpp
+    ui/run_pages.cpp
+    ui/setup_pages.cpp
+    ui/wizard.cpp
 )
 list(TRANSFORM WIN_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
 
 add_library(setupcore STATIC ${CORE_SOURCES} ${WIN_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
-target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid gdi32 advapi32 user32)
+target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid comctl32 gdi32 advapi32 user32)
 
 # Tools of the host build that this build runs: the packer and the icon painter.
 set(SETUP_HOST_TOOLS ${CMAKE_SOURCE_DIR}/build/host CACHE PATH "host build with mksetup, mkicons")
@@ -74,7 +78,7 @@ add_library(setupres OBJECT resources/setup.rc)
 target_include_directories(setupres PRIVATE ${ICON_DIR} ${CMAKE_SOURCE_DIR}/resources
                            ${CMAKE_SOURCE_DIR})
 set_source_files_properties(resources/setup.rc PROPERTIES OBJECT_DEPENDS
-    "${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h")
+    "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h")
 add_dependencies(setupres icons)
 
 # The engine without an archive: Setup.exe.

@@ -132,6 +132,14 @@ uint64_t FolderSize(const char *path)
     return total;
 }
 
+void SetInstallSize(void)
+{
+    uint64_t bytes = FolderSize(GetVariableText("#INSTALLPATH#"));
+    char text[32];
+    FormatText(text, sizeof text, "%llu", (unsigned long long)(bytes / 1024));
+    SetVariable("#INSTALLSIZE#", text);
+}
+
 static bool EnoughArguments(int kw, int count)
 {
     return count >= KeywordForCode(kw)->minArgs;

@@ -24,6 +24,8 @@ int CreateOneFolder(const char *path);
 int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count);
 // Total size of the files in the folder and every folder below it.
 uint64_t FolderSize(const char *path);
+// Sets #INSTALLSIZE# to the size of the installation folder in KiB (fraction dropped).
+void SetInstallSize(void);
 // Appends a backslash to a non-empty path unless it ends in one. False when it does not fit.
 bool AddBackslash(char *path, size_t capacity);
 // Removes every trailing backslash (C:\ becomes C:).

@@ -159,12 +159,9 @@ bool PreviousVersionMustBeRemoved(void)
 
 uint64_t FreeDiskBytes(const char *path)
 {
-    typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    FreeSpaceEx freeSpaceEx = (FreeSpaceEx)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                                  "GetDiskFreeSpaceExA");
-    if (freeSpaceEx) {
+    if (Sys.GetDiskFreeSpaceExA) {
         ULARGE_INTEGER available;
-        if (freeSpaceEx(path, &available, nullptr, nullptr))
+        if (Sys.GetDiskFreeSpaceExA(path, &available, nullptr, nullptr))
             return available.QuadPart;
         return UINT64_MAX;
     }

@@ -39,5 +39,8 @@ void *TextFont = nullptr;
 void *BoldFont = nullptr;
 void *LinkFont = nullptr;
 
+void *FrameWindow = nullptr;
+void *CurrentPage = nullptr;
+
 volatile unsigned char WizardCancelled = 0;
 volatile unsigned char RebootRequested = 0;

@@ -42,5 +42,8 @@ extern void *TextFont;
 extern void *BoldFont;
 extern void *LinkFont;
 
+extern void *FrameWindow; // the wizard's frame dialog, null when the wizard is not open
+extern void *CurrentPage; // the page that receives the commands the frame forwards
+
 extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
 extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined

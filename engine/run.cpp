@@ -21,12 +21,14 @@
 #include "script/scanner.h"
 #include "script/variables.h"
 #include "ui/messages.h"
+#include "ui/wizard.h"
 
 enum {
     kExtraFileGrowth = 16,
     kNonClientMetricsSize = 344, // the structure with its padded-border field
     kRelaunchFailed = 23,
     kScriptMissing = 1,
+    kWorkerStopMs = 10000,
 };
 
 static const char kTemporaryCopy[] = "_VTUItmp.exe";
@@ -156,15 +158,6 @@ static int StartUp(bool *exitNow)
     return kOk;
 }
 
-// The installed size in KiB, as the finish page computes it.
-static void SetInstallSize(void)
-{
-    uint64_t bytes = FolderSize(GetVariableText("#INSTALLPATH#"));
-    char text[32];
-    FormatText(text, sizeof text, "%llu", (unsigned long long)(bytes / 1024));
-    SetVariable("#INSTALLSIZE#", text);
-}
-
 static void RunSilently(void)
 {
     SetVariable("#FORWHO#", "1");
@@ -212,15 +205,20 @@ int RunEngine(void *instance, const char *commandLine)
     } else if (SilentMode) {
         RunSilently();
     } else {
-        // This engine has no wizard yet: a run without an installation path cannot go on.
-        result = kErrStartup;
+        RunWizard();
+        DestroyWizardControls();
     }
 
+    // A wizard left during phase 1 does not wait for the worker; it stops at its next command
+    // (a waiting Call ends its program), and nothing it uses may be released before.
+    bool workerEnded = WaitForPhaseThread(kWorkerStopMs);
     if (startup == kOk && !WizardCancelled)
         CopyExtraFiles();
-    free((void *)Script);
-    Script = nullptr;
-    DeleteFonts();
+    if (workerEnded) {
+        free((void *)Script);
+        Script = nullptr;
+        DeleteFonts();
+    }
 
     if (result != kOk) {
         if (SilentMode) {

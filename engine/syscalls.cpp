@@ -1,5 +1,7 @@
 #include "engine/syscalls.h"
 
+#include <shlobj.h>
+
 #include "script/interpreter.h"
 
 SystemCallTable Sys;
@@ -15,6 +17,10 @@ void ResetSystemCalls(void)
     Sys.RegCreateKeyExA = ::RegCreateKeyExA;
     Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
+    Sys.GetDiskFreeSpaceExA =
+        (BOOL(WINAPI *)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER))(
+            void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
+    Sys.IsUserAnAdmin = ::IsUserAnAdmin;
 }
 
 // The table points at the real functions before any code runs.

@@ -21,6 +21,10 @@ struct SystemCallTable {
     LONG(WINAPI *RegSetValueExA)
     (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
     BOOL(WINAPI *ExitWindowsEx)(UINT flags, DWORD reason);
+    // Looked up at run time: null on systems without it.
+    BOOL(WINAPI *GetDiskFreeSpaceExA)
+    (LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free);
+    BOOL(WINAPI *IsUserAnAdmin)(void);
 };
 
 extern SystemCallTable Sys;

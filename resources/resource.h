@@ -1,4 +1,4 @@
-// Resource ids of the engine: icons, string table, the batch template.
+// Resource ids of the engine: icons, string table, the batch template, the wizard dialogs.
 #pragma once
 
 #define IDI_SETUP     101 // setup icon group, the engine's main icon
@@ -26,3 +26,59 @@
 #define IDS_ABSOLUTE_PATH         1039
 #define IDS_NO_64BIT              1043
 #define IDS_SCRIPT_ERROR          1045
+
+// Wizard dialog templates.
+#define IDD_WELCOME            104
+#define IDD_LICENSE            105
+#define IDD_FRAME              108
+#define IDD_DIRECTORY          109
+#define IDD_PROGRESS           110
+#define IDD_FINISH             111
+#define IDD_UNINSTALL_WELCOME  114
+#define IDD_UNINSTALL_PROGRESS 115
+#define IDD_UNINSTALL_FINISH   117
+
+// Controls every page has: the banner placeholder with its title and subtitle, the link
+// placeholder and the button row (IDOK forward, IDCANCEL cancel or no, IDC_BACK back).
+#define IDC_BACK     3
+#define IDC_TITLE    1002
+#define IDC_SUBTITLE 1004
+#define IDC_LINK     1031
+#define IDC_BANNER   1049
+
+// Page texts. Pages reuse these ids for the text at the same place.
+#define IDC_INFO        1006
+#define IDC_DESCRIPTION 1007
+#define IDC_NOTE        1008
+#define IDC_FOOTER      1010
+#define IDC_EXTRA       1012
+
+#define IDC_LICENSE_TEXT 1008
+
+#define IDC_BROWSE_INSTALL      4
+#define IDC_BROWSE_CUSTOM       6
+#define IDC_INSTALL_PATH        1014
+#define IDC_CUSTOM_PATH         1020
+#define IDC_FOR_ALL_USERS       1038
+#define IDC_FOR_CURRENT_USER    1040
+#define IDC_DATA_DEFAULT        1046
+#define IDC_DATA_CUSTOM         1048
+#define IDC_SETTINGS_INDIVIDUAL 1050
+#define IDC_SETTINGS_SHARED     1051
+
+#define IDC_PROGRESS_BAR 1017
+#define IDC_STATUS       1021
+#define IDC_STATUS2      1022
+
+#define IDC_START_PROGRAM 1023
+#define IDC_SHOW_MANUAL   1025
+#define IDC_DESKTOP_LINK  1028
+
+#define IDC_NOT_REMOVED  1008
+#define IDC_CHECK_FOLDER 1010
+#define IDC_KEEP_FILES   1012
+#define IDC_FINISH_HINT  1034
+#define IDC_FOLDER_LINK  1036
+
+#define IDC_KEEP_SETTINGS 1044
+#define IDC_DATA_FOLDER   1010

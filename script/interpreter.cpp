@@ -188,6 +188,9 @@ void RunPhase(int number)
     int remembered = kOk;
     const char *position = bodyStart;
     while (position < bodyEnd && *position != 0) {
+        // The wizard was left while this phase ran on the worker: no further command runs.
+        if (WizardCancelled)
+            return;
         const char *argument;
         const char *lineEnd;
         int code = ScanLine(position, &argument, &lineEnd);

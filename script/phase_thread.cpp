@@ -67,3 +67,30 @@ int StartPhase(int number, bool onWorkerThread)
     PhaseThread = thread;
     return kOk;
 }
+
+bool WaitForPhaseThread(unsigned timeoutMs)
+{
+    if (!PhaseThread)
+        return true;
+    HANDLE thread = (HANDLE)PhaseThread;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD waited = GetTickCount() - start;
+        if (waited >= timeoutMs)
+            return false;
+        DWORD result =
+            MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - waited, QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0)
+            break;
+        if (result != WAIT_OBJECT_0 + 1)
+            return false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    CloseHandle(thread);
+    PhaseThread = nullptr;
+    return true;
+}

@@ -9,3 +9,7 @@ void InitScriptThreading(void);
 // Sets LastErrorCode to 0, then runs RunPhase(number) on a new thread (its handle is kept in
 // PhaseThread) or on the calling thread. Returns 0, or 14 when the thread cannot be created.
 int StartPhase(int number, bool onWorkerThread);
+
+// Waits until the phase 1 worker has ended, dispatching this thread's messages meanwhile (the
+// worker may be sending one). True when no worker runs any more, false after `timeoutMs`.
+bool WaitForPhaseThread(unsigned timeoutMs);

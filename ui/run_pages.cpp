@@ -1,0 +1,158 @@
+// The pages on which the scripts run: progress (phase 1 on the worker thread) and finish
+// (the final choices, the record update and phase 2), for both modes.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <string.h>
+
+#include "commands/files.h"
+#include "commands/record.h"
+#include "engine/globals.h"
+#include "engine/syscalls.h"
+#include "resources/resource.h"
+#include "script/interpreter.h"
+#include "script/phase_thread.h"
+#include "script/variables.h"
+#include "ui/messages.h"
+#include "ui/wizard.h"
+
+// Finish runs phase 2 on this thread, and waiting commands dispatch messages meanwhile: a
+// second click on Finish must not start it again.
+static bool Finishing;
+
+// Handles the interpreter's messages; true when `message` was one of them.
+static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case kMsgStatus:
+        SetDlgItemTextA(page, wParam == 0 ? IDC_STATUS : IDC_STATUS2, (const char *)lParam);
+        return true;
+    case kMsgProgress:
+        SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
+        return true;
+    case kMsgPhaseEnd:
+        SetDlgItemTextA(page, IDC_STATUS, "Finished");
+        EnableWindow(GetDlgItem(page, IDOK), TRUE);
+        SendMessageA(page, WM_COMMAND, IDOK, 0);
+        return true;
+    case kMsgErrorQuery: {
+        int answer = ShowErrorMessage(page, LastErrorCode);
+        SetWindowLongPtrA(page, DWLP_MSGRESULT, answer);
+        if (answer == IDOK || answer == IDCANCEL || answer == IDNO)
+            LeaveWizard();
+        return true;
+    }
+    }
+    return false;
+}
+
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        InitPage(page, &ProgressControls);
+        SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        ProgressWindow = page;
+        StartPhase(1, true); /* a worker that did not start leaves Next disabled */
+        return TRUE;
+    }
+    if (HandlePhaseMessage(page, message, wParam, lParam))
+        return TRUE;
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        if (!ButtonEnabled(page, IDOK))
+            break;
+        ProgressWindow = nullptr;
+        SwitchPage(page, RunMode == 1 ? IDD_UNINSTALL_FINISH : IDD_FINISH, FinishPageProc);
+        break;
+    case IDCANCEL:
+        if (ConfirmQuit(page))
+            LeaveWizard();
+        break;
+    }
+    return TRUE;
+}
+
+// Offers a finish box when its switch is defined, ticked as the earlier choice says; hides it
+// otherwise.
+static void OfferChoice(HWND page, int id, const char *offered, const char *selected)
+{
+    if (GetVariable(offered, nullptr, 0) < 0) {
+        ShowWindow(GetDlgItem(page, id), SW_HIDE);
+        return;
+    }
+    CheckDlgButton(page, id, GetVariableNumber(selected) == 1 ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// After an uninstallation with failures whose folder is still there, the page points the user
+// at the folder; otherwise those lines are hidden.
+static void ShowLeftovers(HWND page)
+{
+    char path[kPathSize] = "";
+    GetDlgItemTextA(page, IDC_FOLDER_LINK, path, sizeof path);
+    if (LastErrorCode != kOk && PathExists(path)) {
+        SendDlgItemMessageA(page, IDC_NOT_REMOVED, WM_SETFONT, (WPARAM)BoldFont, FALSE);
+        FolderLink.Create(page, IDC_FOLDER_LINK, nullptr, 0);
+        return;
+    }
+    const int ids[] = {IDC_NOT_REMOVED, IDC_FOLDER_LINK, IDC_CHECK_FOLDER, IDC_KEEP_FILES};
+    for (int id : ids)
+        ShowWindow(GetDlgItem(page, id), SW_HIDE);
+}
+
+static bool Ticked(HWND page, int id)
+{
+    HWND box = GetDlgItem(page, id);
+    return box && IsWindowVisible(box) && IsDlgButtonChecked(page, id) == BST_CHECKED;
+}
+
+static void Finish(HWND page)
+{
+    bool execute = Ticked(page, IDC_START_PROGRAM);
+    bool readme = Ticked(page, IDC_SHOW_MANUAL);
+    bool desktop = Ticked(page, IDC_DESKTOP_LINK);
+    SetVariable("#EXECUTE#", execute ? "1" : "0");
+    SetVariable("#README#", readme ? "1" : "0");
+    SetVariable("#DESKTOP#", desktop ? "1" : "0");
+
+    char program[kTextSize] = "";
+    GetVariable("#PROGRAM#", program, sizeof program);
+    ProductRecord record;
+    memset(&record, 0, sizeof record);
+    if (ReadProductRecord(program, &record)) {
+        record.selExecute = execute;
+        record.selReadme = readme;
+        record.selDesktop = desktop;
+        WriteProductRecord(program, &record); /* best effort */
+    }
+    SetInstallSize();
+    StartPhase(2, false);
+    if (GetVariable("#REBOOT#", nullptr, 0) >= 0)
+        RebootRequested = 1;
+    EndWizard();
+}
+
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    if (message == WM_INITDIALOG) {
+        Finishing = false;
+        InitPage(page, &FinishControls);
+        if (RunMode == 1) {
+            ShowLeftovers(page);
+        } else {
+            OfferChoice(page, IDC_START_PROGRAM, "#EXECUTE#", "#SELEXECUTE#");
+            OfferChoice(page, IDC_DESKTOP_LINK, "#DESKTOP#", "#SELDESKTOP#");
+            OfferChoice(page, IDC_SHOW_MANUAL, "#README#", "#SELREADME#");
+        }
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    if (LOWORD(wParam) == IDOK && !Finishing && ButtonEnabled(page, IDOK)) {
+        Finishing = true;
+        Finish(page);
+    }
+    return TRUE;
+}

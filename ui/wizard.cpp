@@ -1,0 +1,112 @@
+#include "ui/wizard.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "engine/globals.h"
+#include "resources/resource.h"
+#include "ui/messages.h"
+
+PageControls WelcomeControls;
+PageControls LicenseControls;
+PageControls DirectoryControls;
+PageControls ProgressControls;
+PageControls FinishControls;
+CHyperlinkWnd FolderLink;
+
+static INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    switch (message) {
+    case WM_INITDIALOG:
+        FrameWindow = frame;
+        ExpandDialogTexts(frame);
+        SetClassLongPtrA(frame, GCLP_HICON,
+                         (LONG_PTR)LoadIconA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDI_SETUP)));
+        if (RunMode == 1)
+            CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_UNINSTALL_WELCOME), frame,
+                               WelcomePageProc, 0);
+        else
+            CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_WELCOME), frame,
+                               WelcomePageProc, 0);
+        return TRUE;
+    case WM_COMMAND:
+        // Enter, Escape and the close box arrive here; the page decides what they do.
+        if (CurrentPage)
+            PostMessageA((HWND)CurrentPage, WM_COMMAND, wParam, lParam);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void RunWizard(void)
+{
+    WizardCancelled = 0;
+    RebootRequested = 0;
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    // The folder browser and the shell calls of phase 2 want COM on this thread.
+    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    DialogBoxParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_FRAME), nullptr, FrameDialogProc, 0);
+    FrameWindow = nullptr;
+    CurrentPage = nullptr;
+    ProgressWindow = nullptr;
+    if (com)
+        CoUninitialize();
+}
+
+void SwitchPage(HWND page, int templateId, DLGPROC procedure)
+{
+    CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(templateId), (HWND)FrameWindow,
+                       procedure, 0);
+    EndDialog(page, 1);
+}
+
+void EndWizard(void)
+{
+    if (FrameWindow)
+        EndDialog((HWND)FrameWindow, 1);
+}
+
+void LeaveWizard(void)
+{
+    WizardCancelled = 1;
+    EndWizard();
+}
+
+bool ConfirmQuit(HWND page)
+{
+    return ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
+bool ButtonEnabled(HWND page, int id)
+{
+    HWND button = GetDlgItem(page, id);
+    return button && IsWindowEnabled(button);
+}
+
+void InitPage(HWND page, PageControls *controls)
+{
+    CurrentPage = page;
+    ExpandDialogTexts(page);
+    SetDlgItemTextA(page, IDC_LINK, LinkText);
+    controls->link.Create(page, IDC_LINK, LinkTarget, 0);
+    controls->banner.Create(page, IDC_BANNER, IDC_TITLE, IDC_SUBTITLE,
+                            RunMode == 1 ? IDI_UNINSTALL : IDI_SETUP);
+    // The forward button starts with the focus once the dialog manager has placed it.
+    HWND forward = GetDlgItem(page, IDOK);
+    if (forward && IsWindowEnabled(forward))
+        PostMessageA((HWND)FrameWindow, WM_NEXTDLGCTL, (WPARAM)forward, TRUE);
+}
+
+void DestroyWizardControls(void)
+{
+    PageControls *all[] = {&WelcomeControls, &LicenseControls, &DirectoryControls,
+                           &ProgressControls, &FinishControls};
+    for (PageControls *controls : all) {
+        controls->banner.Destroy();
+        controls->link.Destroy();
+    }
+    FolderLink.Destroy();
+}

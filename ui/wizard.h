@@ -1,0 +1,55 @@
+// The wizard: one modal frame dialog that shows one page at a time. Every page switch, every
+// early exit and the quit question go through the functions here.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/controls.h"
+
+// The control objects of one page procedure: they live for the whole process and are reused
+// each time a page of that kind is created.
+struct PageControls {
+    CBannerWnd banner;
+    CHyperlinkWnd link;
+};
+
+extern PageControls WelcomeControls;
+extern PageControls LicenseControls;
+extern PageControls DirectoryControls;
+extern PageControls ProgressControls;
+extern PageControls FinishControls;
+extern CHyperlinkWnd FolderLink; // the uninstall finish page's link to the installation folder
+
+// Opens the frame and returns when the wizard has ended. WizardCancelled tells whether it was
+// left other than by Finish; RebootRequested whether Finish asked for a restart.
+void RunWizard(void);
+
+// Creates page `templateId` with `procedure` in the frame, then ends `page`, which made the
+// switch.
+void SwitchPage(HWND page, int templateId, DLGPROC procedure);
+
+// Leaves the wizard early: WizardCancelled is set and the frame ends.
+void LeaveWizard(void);
+
+// Ends the frame after Finish; WizardCancelled stays as it is.
+void EndWizard(void);
+
+// Asks message 1000 owned by the page; true when the answer is Yes.
+bool ConfirmQuit(HWND page);
+
+// The steps every page takes first on WM_INITDIALOG: it becomes CurrentPage, its texts are
+// expanded, the link and the banner replace their placeholders.
+void InitPage(HWND page, PageControls *controls);
+
+// True when the page's button `id` exists and is enabled: Enter and Escape reach the page as
+// commands even while the button is disabled.
+bool ButtonEnabled(HWND page, int id);
+
+// Destroys the windows of every page's banner and links; run once the wizard has ended.
+void DestroyWizardControls(void);
+
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK LicensePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
