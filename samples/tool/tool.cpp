@@ -1,6 +1,7 @@
 // Tool: the sample product. A top-level window of class "VTCWindow" whose title holds the
 // product's name; the installer asks it to quit by sending it message 0x0012. Started with
-// /register it only registers itself (nothing to do here) and ends with exit code 0.
+// /register it only registers itself (nothing to do here) and ends with exit code 0; with /wait
+// as well it takes three seconds for that.
 #include <windows.h>
 
 #include <string.h>
@@ -28,8 +29,12 @@ static LRESULT CALLBACK ToolWindowProc(HWND window, UINT message, WPARAM wParam,
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
-    if (strstr(commandLine, "/register"))
+    if (strstr(commandLine, "/register")) {
+        // "/wait" makes the registration take a few seconds, as a slow one would.
+        if (strstr(commandLine, "/wait"))
+            Sleep(3000);
         return 0;
+    }
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = ToolWindowProc;
     windowClass.hInstance = instance;

@@ -1,10 +1,15 @@
-// A test robot for message boxes: a thread watches the desktop for a dialog (class "#32770")
-// with a given caption, in this process or any other, reads its text and presses a button.
+// Test robots that act as a person at the desktop, in this process or any other.
+// MessageBoxRobot: a thread watches the desktop for a message box with a given caption, reads
+// its text and presses a button. WizardRobot: finds a wizard by its caption and works its
+// pages: which page is shown, what a control says, type, tick, press, answer the box.
 #pragma once
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <string>
+#include <vector>
 
 class MessageBoxRobot
 {
@@ -69,4 +74,257 @@ class MessageBoxRobot
     int Button;
     DWORD Deadline;
     HANDLE Thread = nullptr;
+};
+
+// Identifies the wizard's pages by a control only that page has.
+enum WizardPage {
+    kNoPage = 0,
+    kWelcomePage = 104,
+    kLicensePage = 105,
+    kDirectoryPage = 109,
+    kProgressPage = 110,
+    kFinishPage = 111,
+    kUninstallWelcomePage = 114,
+    kUninstallProgressPage = 115,
+    kUninstallFinishPage = 117,
+};
+
+class WizardRobot
+{
+  public:
+    // `frameCaption` is the wizard's caption ("Setup - Tool v3.1.3"), `boxCaption` the one of
+    // its message boxes ("Setup" or "Uninstall").
+    WizardRobot(const char *frameCaption, const char *boxCaption)
+        : FrameCaption(frameCaption), BoxCaption(boxCaption)
+    {
+    }
+
+    // Waits for the frame; false when it did not appear in time.
+    bool Open(DWORD timeoutMs = 30000)
+    {
+        return Poll(timeoutMs, [this] {
+            Frame = FindTopLevel(FrameCaption.c_str(), false);
+            return Frame != nullptr;
+        });
+    }
+
+    // True once the wizard's frame is gone.
+    bool Closed(DWORD timeoutMs = 30000)
+    {
+        return Poll(timeoutMs, [this] { return !IsWindow(Frame) || !IsWindowVisible(Frame); });
+    }
+
+    // Waits until `page` is the visible page; false when another page stayed.
+    bool On(WizardPage page, DWORD timeoutMs = 30000)
+    {
+        return Poll(timeoutMs, [this, page] { return CurrentPage() == page; });
+    }
+
+    // The visible page now.
+    WizardPage CurrentPage()
+    {
+        Page = VisiblePage();
+        if (!Page)
+            return kNoPage;
+        if (Has(1044))
+            return kUninstallWelcomePage;
+        if (Has(1007))
+            return kWelcomePage;
+        if (Has(1014))
+            return kDirectoryPage;
+        if (Has(1017))
+            return Has(1022) ? kProgressPage : kUninstallProgressPage;
+        if (Has(1023))
+            return kFinishPage;
+        if (Has(1034))
+            return kUninstallFinishPage;
+        if (Has(1008) && ClassOf(GetDlgItem(Page, 1008)) == "Edit")
+            return kLicensePage;
+        return kNoPage;
+    }
+
+    HWND Control(int id)
+    {
+        return Page ? GetDlgItem(Page, id) : nullptr;
+    }
+    std::string Text(int id)
+    {
+        return TextOf(Control(id));
+    }
+    std::string Caption()
+    {
+        return TextOf(Frame);
+    }
+    bool Shown(int id)
+    {
+        return Control(id) && IsWindowVisible(Control(id));
+    }
+    bool Enabled(int id)
+    {
+        return Control(id) && IsWindowEnabled(Control(id));
+    }
+    bool Ticked(int id)
+    {
+        return Send(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    int ProgressPosition()
+    {
+        return (int)Send(Control(1017), PBM_GETPOS, 0, 0);
+    }
+
+    void Type(int id, const std::string &text)
+    {
+        Send(Control(id), WM_SETTEXT, 0, (LPARAM)text.c_str());
+    }
+
+    // Presses a button, or clicks a box or radio, as a person would: only when it is shown
+    // and enabled. Does not wait for what the press does. False when it could not be pressed.
+    // The click reaches the page as the button's notification; a box or radio changes its
+    // state first, as its own click would (a click through the mouse messages is lost when
+    // the window is not yet active).
+    bool Press(int id)
+    {
+        HWND button = Control(id);
+        if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button))
+            return false;
+        LONG kind = GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK;
+        if (kind == BS_AUTOCHECKBOX) {
+            Send(button, BM_SETCHECK, Ticked(id) ? BST_UNCHECKED : BST_CHECKED, 0);
+        } else if (kind == BS_AUTORADIOBUTTON) {
+            for (HWND other = GetNextDlgGroupItem(Page, button, FALSE); other && other != button;
+                 other = GetNextDlgGroupItem(Page, other, FALSE))
+                if ((GetWindowLongA(other, GWL_STYLE) & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
+                    Send(other, BM_SETCHECK, BST_UNCHECKED, 0);
+            Send(button, BM_SETCHECK, BST_CHECKED, 0);
+        }
+        return PostMessageA(Page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button) != FALSE;
+    }
+
+    // Ticks or clears a box.
+    void Tick(int id, bool ticked)
+    {
+        if (Ticked(id) != ticked)
+            Press(id);
+        Poll(5000, [&] { return Ticked(id) == ticked; });
+    }
+
+    // A key pressed while the wizard has the focus (Escape, Enter).
+    void Key(WPARAM key)
+    {
+        HWND target = Control(IDOK) ? Control(IDOK) : Frame;
+        PostMessageA(target, WM_KEYDOWN, key, 1);
+        PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+    }
+
+    // The wizard's close box.
+    void Close()
+    {
+        PostMessageA(Frame, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+
+    // Waits for a message box of the wizard, reads it and presses `button`. Returns its text,
+    // or "<no box>" when none came.
+    std::string Answer(int button, DWORD timeoutMs = 30000)
+    {
+        HWND box = nullptr;
+        if (!Poll(timeoutMs, [&] { return (box = FindTopLevel(BoxCaption.c_str(), true)); }))
+            return "<no box>";
+        std::string text = TextOf(GetDlgItem(box, 0xFFFF));
+        PostMessageA(box, WM_COMMAND, (WPARAM)button, 0);
+        Poll(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return text;
+    }
+
+    // True when no message box of the wizard shows up within `ms`.
+    bool NoBox(DWORD ms = 1000)
+    {
+        return !Poll(ms, [&] { return FindTopLevel(BoxCaption.c_str(), true) != nullptr; });
+    }
+
+    HWND Frame = nullptr;
+    HWND Page = nullptr;
+
+  private:
+    template <typename Condition> static bool Poll(DWORD timeoutMs, Condition done)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (done())
+                return true;
+            if (GetTickCount() - start >= timeoutMs)
+                return false;
+            Sleep(50);
+        }
+    }
+
+    static LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        DWORD_PTR result = 0;
+        if (!window ||
+            !SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result))
+            return -1;
+        return (LRESULT)result;
+    }
+
+    static std::string TextOf(HWND window)
+    {
+        char text[4096];
+        text[0] = 0;
+        if (Send(window, WM_GETTEXT, sizeof text, (LPARAM)text) < 0)
+            return "<no control>";
+        return text;
+    }
+
+    static std::string ClassOf(HWND window)
+    {
+        char name[64] = "";
+        GetClassNameA(window, name, sizeof name);
+        return name;
+    }
+
+    bool Has(int id)
+    {
+        return GetDlgItem(Page, id) != nullptr;
+    }
+
+    HWND VisiblePage()
+    {
+        if (!IsWindow(Frame))
+            return nullptr;
+        for (HWND child = GetWindow(Frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (IsWindowVisible(child) && ClassOf(child) == "#32770")
+                return child;
+        return nullptr;
+    }
+
+    struct Search {
+        const char *caption;
+        bool messageBox;
+        HWND found;
+    };
+
+    static BOOL CALLBACK VisitTopLevel(HWND window, LPARAM data)
+    {
+        Search *s = (Search *)data;
+        char text[256] = "";
+        GetWindowTextA(window, text, sizeof text);
+        if (strcmp(text, s->caption) != 0 || !IsWindowVisible(window) ||
+            ClassOf(window) != "#32770")
+            return TRUE;
+        if (s->messageBox && !GetDlgItem(window, 0xFFFF))
+            return TRUE;
+        s->found = window;
+        return FALSE;
+    }
+
+    // A visible top-level dialog with exactly this caption; a message box when `messageBox`.
+    static HWND FindTopLevel(const char *caption, bool messageBox)
+    {
+        Search search = {caption, messageBox, nullptr};
+        EnumWindows(VisitTopLevel, (LPARAM)&search);
+        return search.found;
+    }
+
+    std::string FrameCaption;
+    std::string BoxCaption;
 };

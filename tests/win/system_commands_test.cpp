@@ -1,6 +1,8 @@
 // Registry, process and patch commands, run as script lines.
 #include "tests/win/win_test_util.h"
 
+#include <thread>
+
 #include "archive/uninstaller.h"
 #include "commands/process.h"
 #include "commands/record.h"
@@ -153,10 +155,16 @@ TEST_F(SystemCommands, CallHandsTheExitCodeToTheScript)
     EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
     EXPECT_EQ(RunLine("Call \"" + Path("missing.exe") + "\""), kErrNotStarted);
     EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
-    // After the wizard was left, the program is ended at once.
-    WizardCancelled = 1;
+    // Once the wizard is left while the program runs, the program is ended.
+    DWORD start = GetTickCount();
+    std::thread leave([] {
+        Sleep(500);
+        WizardCancelled = 1;
+    });
     EXPECT_EQ(RunLine("Call \"" + cmd + "\", \"/c ping -n 30 127.0.0.1\", , Hide"), 0);
+    leave.join();
     WizardCancelled = 0;
+    EXPECT_LT(GetTickCount() - start, 10000u);
     EXPECT_STREQ(GetVariableText("#LASTERROR#"), "00000103");
 }
 

@@ -1,0 +1,539 @@
+// The wizard run inside the test process with a script of the test's own, worked by the robot
+// from a second thread: the sequence, what the pages store, the checks at their boundaries
+// (free space, administrator, missing texts), the progress page's messages and answers, the
+// finish choices, and the geometry of the banner and the link.
+#include "tests/win/win_test_util.h"
+
+#include <functional>
+#include <thread>
+
+#include "resources/resource.h"
+#include "script/phase_thread.h"
+#include "tests/win/robot.h"
+#include "ui/wizard.h"
+
+namespace
+{
+
+const char kCaption[] = "Setup - E2E v1.0";
+
+uint64_t FreeBytes;
+BOOL WINAPI FakeFreeSpace(LPCSTR, PULARGE_INTEGER available, PULARGE_INTEGER, PULARGE_INTEGER)
+{
+    available->QuadPart = FreeBytes;
+    return TRUE;
+}
+BOOL WINAPI NotAnAdmin(void)
+{
+    return FALSE;
+}
+int FolderFailures;
+BOOL WINAPI FailingCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    if (strstr(path, "Made") && FolderFailures > 0) {
+        FolderFailures--;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return CreateDirectoryA(path, security);
+}
+
+class WizardPages : public WindowsTest
+{
+  protected:
+    void SetUp() override
+    {
+        WindowsTest::SetUp();
+        InstallSystemCommandsForTest();
+        ProgressSend = SavedSend; // the real SendMessage: the pages receive the phase's messages
+        Instance = GetModuleHandleA(nullptr);
+        WriteFileText(Path("EULA.txt"), "Terms.\r\nMore terms.");
+        Prepare(0, {});
+    }
+
+    void TearDown() override
+    {
+        RunMode = 0;
+        WizardCancelled = 0;
+        RebootRequested = 0;
+        WindowsTest::TearDown();
+    }
+
+    // A fresh variable table as start-up leaves it for the mode, without the names `omitted`,
+    // and a script whose phase 1 only marks that it ran.
+    void Prepare(int mode, std::initializer_list<const char *> omitted)
+    {
+        ClearVariables();
+        RunMode = mode;
+        WizardCancelled = 0;
+        RebootRequested = 0;
+        const char *values[][2] = {
+            {"#SETUPMODE#", mode == 1 ? "Uninstall" : "Setup"},
+            {"#PROGRAM#", "E2E"},
+            {"#VERSION#", "1.0"},
+            {"#ASKPATH#", "1"},
+            {"#MINFREE#", "1"},
+            {"#EULA#", nullptr},
+            {"#INSTALLPATH#", nullptr},
+            {"#CUSTOMPATH#", nullptr},
+            {"#STARTMENUALL#", "all-menu"},
+            {"#STARTMENUUSR#", "user-menu"},
+            {"#DESKTOPDIRALL#", "all-desktop"},
+            {"#DESKTOPDIRUSR#", "user-desktop"},
+            {"#STARTUPDIRALL#", "all-startup"},
+            {"#STARTUPDIRUSR#", "user-startup"},
+        };
+        for (auto &v : values) {
+            bool skip = false;
+            for (const char *name : omitted)
+                skip = skip || strcmp(name, v[0]) == 0;
+            if (skip)
+                continue;
+            std::string value = v[1] ? v[1] : "";
+            if (strcmp(v[0], "#EULA#") == 0)
+                value = Path("EULA.txt");
+            if (strcmp(v[0], "#INSTALLPATH#") == 0)
+                value = Path("E2E");
+            if (strcmp(v[0], "#CUSTOMPATH#") == 0)
+                value = Path("Data");
+            SetVariable(v[0], value.c_str());
+        }
+        UseScript("PhaseBegin 1\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    }
+
+    void UseScript(const std::string &text)
+    {
+        ScriptText = text;
+        Script = ScriptText.c_str();
+    }
+
+    // Runs the wizard on this thread while `person` works it from another. A person who stops
+    // early leaves the frame open: it is then ended, and the test fails.
+    void Walk(const std::function<void(WizardRobot &)> &person)
+    {
+        std::string caption = RunMode == 1 ? "Uninstall - E2E v1.0" : kCaption;
+        const char *box = RunMode == 1 ? "Uninstall" : "Setup";
+        std::thread robotThread([&] {
+            WizardRobot robot(caption.c_str(), box);
+            if (robot.Open())
+                person(robot);
+            else
+                ADD_FAILURE() << "the wizard did not open";
+            if (!robot.Closed(10000)) {
+                ADD_FAILURE() << "the wizard is still open";
+                for (int attempt = 0; attempt < 5 && !robot.Closed(500); attempt++) {
+                    robot.Close();
+                    robot.Answer(IDYES, 1000);
+                }
+            }
+        });
+        RunWizard();
+        robotThread.join();
+        EXPECT_TRUE(WaitForPhaseThread(10000)) << "the worker is still running";
+        DestroyWizardControls();
+    }
+
+    std::string Variable(const char *name)
+    {
+        char value[kTextSize];
+        return GetVariable(name, value, sizeof value) < 0 ? "<undefined>" : value;
+    }
+};
+
+// Forward from the page shown now to `page`.
+void ForwardTo(WizardRobot &robot, WizardPage page)
+{
+    const WizardPage order[] = {kWelcomePage, kLicensePage, kDirectoryPage, kFinishPage};
+    ASSERT_TRUE(WaitFor([&] { return robot.CurrentPage() != kNoPage; }));
+    bool reached = false;
+    for (WizardPage step : order) {
+        reached = reached || robot.CurrentPage() == step;
+        if (!reached)
+            continue;
+        ASSERT_TRUE(robot.On(step)) << "page " << step;
+        if (step == page)
+            return;
+        robot.Press(IDOK);
+    }
+    FAIL() << "page " << page << " not reached";
+}
+
+TEST_F(WizardPages, DirectoryPageFollowsAskPathWhenDefined)
+{
+    struct Case {
+        bool defined;
+        const char *value;
+        WizardPage afterLicense;
+    } cases[] = {{false, "", kFinishPage}, {true, "0", kDirectoryPage}, {true, "", kDirectoryPage}};
+    for (const Case &c : cases) {
+        if (c.defined) {
+            Prepare(0, {});
+            SetVariable("#ASKPATH#", c.value);
+        } else {
+            Prepare(0, {"#ASKPATH#"});
+        }
+        Walk([&](WizardRobot &robot) {
+            ForwardTo(robot, kLicensePage);
+            EXPECT_EQ(robot.Text(IDC_LICENSE_TEXT), "Terms.\r\nMore terms.");
+            robot.Press(IDOK);
+            ASSERT_TRUE(robot.On(c.afterLicense));
+            if (c.afterLicense == kDirectoryPage) {
+                robot.Press(IDOK);
+                ASSERT_TRUE(robot.On(kFinishPage));
+            }
+            robot.Press(IDOK);
+        });
+        EXPECT_EQ(WizardCancelled, 0) << c.value;
+        EXPECT_EQ(Variable("#RAN#"), "1") << c.value;
+    }
+}
+
+TEST_F(WizardPages, DirectoryPageStoresTheChoices)
+{
+    // #FORWHO# 2 checks neither radio; Install stores the current user.
+    SetVariable("#FORWHO#", "2");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        EXPECT_FALSE(robot.Ticked(IDC_FOR_CURRENT_USER));
+        EXPECT_FALSE(robot.Ticked(IDC_FOR_ALL_USERS));
+        EXPECT_TRUE(robot.Ticked(IDC_SETTINGS_INDIVIDUAL)) << "undefined counts as individual";
+        robot.Type(IDC_INSTALL_PATH, Path("Chosen") + "\\");
+        robot.Type(IDC_CUSTOM_PATH, "not looked at");
+        ForwardTo(robot, kFinishPage);
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#FORWHO#"), "0");
+    EXPECT_EQ(Variable("#INSTALLPATH#"), Path("Chosen"));
+    EXPECT_TRUE(IsFolder(Path("Chosen").c_str()));
+    EXPECT_EQ(Variable("#CUSTOMLOC#"), "0");
+    EXPECT_EQ(Variable("#CUSTOMPATH#"), Path("Data")) << "kept without a custom location";
+    EXPECT_EQ(Variable("#INDIVIDUAL#"), "<undefined>");
+    EXPECT_EQ(Variable("#STARTMENU#") + Variable("#DESKTOPDIR#") + Variable("#STARTUPDIR#"),
+              "user-menuuser-desktopuser-startup");
+
+    // All users, with a custom data folder shared by all.
+    Prepare(0, {});
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDC_FOR_ALL_USERS);
+        robot.Press(IDC_DATA_CUSTOM);
+        EXPECT_TRUE(WaitFor([&] { return robot.Enabled(IDC_SETTINGS_SHARED); }, 5000));
+        robot.Press(IDC_SETTINGS_SHARED);
+        robot.Type(IDC_CUSTOM_PATH, Path("Shared"));
+        ForwardTo(robot, kFinishPage);
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#FORWHO#") + Variable("#CUSTOMLOC#") + Variable("#INDIVIDUAL#"), "110");
+    EXPECT_EQ(Variable("#CUSTOMPATH#"), Path("Shared"));
+    EXPECT_TRUE(IsFolder(Path("Shared").c_str()));
+    EXPECT_EQ(Variable("#STARTMENU#") + Variable("#DESKTOPDIR#") + Variable("#STARTUPDIR#"),
+              "all-menuall-desktopall-startup");
+}
+
+TEST_F(WizardPages, FreeSpaceOfExactlyTheMinimumIsEnough)
+{
+    Sys.GetDiskFreeSpaceExA = FakeFreeSpace;
+    SetVariable("#MINFREE#", "1.9"); // whole megabytes: 1
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        FreeBytes = 1048575;
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK).substr(0, 41), "E2E requires at least 1.9 MB of disk spac");
+        EXPECT_TRUE(robot.On(kDirectoryPage, 1000));
+        FreeBytes = 1048576;
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kFinishPage));
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#RAN#"), "1");
+}
+
+TEST_F(WizardPages, MissingTextsAndRightsEndTheWizard)
+{
+    // A user who is not an administrator is told so and the wizard ends.
+    Sys.IsUserAnAdmin = NotAnAdmin;
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK), "You must have Administrator Privileges to run this "
+                                      "program!\nClick OK to quit Setup.");
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    ResetSystemCalls();
+
+    // Without the licence text one message, and the wizard ends.
+    for (bool defined : {false, true}) {
+        Prepare(0, {"#EULA#"});
+        if (defined)
+            SetVariable("#EULA#", "Missing.txt");
+        Walk([&](WizardRobot &robot) {
+            ASSERT_TRUE(robot.On(kWelcomePage));
+            robot.Press(IDOK);
+            EXPECT_EQ(robot.Answer(IDOK).substr(0, 29), "A critical error has occured.");
+            EXPECT_TRUE(robot.Closed(5000));
+            EXPECT_TRUE(robot.NoBox(500));
+        });
+        EXPECT_EQ(WizardCancelled, 1);
+    }
+
+    // The directory page tells of each missing variable once and opens all the same.
+    Prepare(0, {"#INSTALLPATH#", "#CUSTOMPATH#", "#MINFREE#"});
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kLicensePage);
+        robot.Press(IDOK);
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(robot.Answer(IDOK).substr(0, 29), "A critical error has occured.");
+        ASSERT_TRUE(robot.On(kDirectoryPage));
+        EXPECT_EQ(robot.Text(IDC_INSTALL_PATH), "");
+        robot.Close();
+        EXPECT_EQ(robot.Answer(IDYES).substr(0, 22), "Setup is not complete.");
+    });
+}
+
+TEST_F(WizardPages, WelcomePageBreaksTheDescriptionAtBackslashN)
+{
+    SetVariable("#DESCR#", "One\\nTwo\\n\\nThree \\x \\");
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        EXPECT_EQ(robot.Text(IDC_DESCRIPTION), "One\nTwo\n\nThree \\x \\");
+        EXPECT_EQ(robot.Caption(), kCaption);
+        robot.Key(VK_ESCAPE);
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+}
+
+// The progress page: status lines and percentage while phase 1 runs, and the answers to the
+// error query.
+TEST_F(WizardPages, ProgressPageAnswersTheErrorQuery)
+{
+    std::string target = Path("Made");
+    UseScript("PhaseBegin 1\r\nStatus \"Step one\"\r\nStatus2 \"Detail\"\r\nCreateDir \"" + target +
+              "\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\n"
+              "PhaseEnd\r\n");
+    Sys.CreateDirectoryA = FailingCreateDirectory;
+
+    // Retry once the cause is gone: the command runs again and the run goes on.
+    FolderFailures = 11; // every attempt of the first try
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        std::string message = robot.Answer(IDRETRY);
+        EXPECT_EQ(message, "The specified directory could not be created!");
+        ASSERT_TRUE(robot.On(kFinishPage));
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(WizardCancelled, 0);
+    EXPECT_TRUE(IsFolder(target.c_str()));
+    EXPECT_EQ(Variable("#RAN#") + Variable("#TWO#"), "11");
+
+    // Cancel ends the worker and the wizard; nothing after the failing line runs.
+    Prepare(0, {});
+    UseScript("PhaseBegin 1\r\nStatus \"Step one\"\r\nStatus2 \"Detail\"\r\nCreateDir \"" +
+              Path("Made2") + "\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    FolderFailures = 1000;
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kProgressPage));
+        EXPECT_EQ(robot.Answer(IDCANCEL), "The specified directory could not be created!");
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+    EXPECT_EQ(PhaseThread, nullptr);
+}
+
+TEST_F(WizardPages, ProgressPageShowsThePhase)
+{
+    UseScript("PhaseBegin 1\r\nStatus \"Step one\"\r\nStatus2 \"Detail\"\r\n"
+              "Error \"stop\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kProgressPage));
+        // While the error message is open the worker waits: the page shows where it is.
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = FindWindowA("#32770", "Setup")) != nullptr; }));
+        EXPECT_EQ(robot.Text(IDC_STATUS), "Step one");
+        EXPECT_EQ(robot.Text(IDC_STATUS2), "Detail");
+        EXPECT_GT(robot.ProgressPosition(), 0);
+        EXPECT_LT(robot.ProgressPosition(), 100);
+        EXPECT_FALSE(robot.Enabled(IDOK));
+        // A message whose only button is OK ends the wizard once it is read.
+        EXPECT_EQ(robot.Answer(IDOK).substr(0, 27), "A critical error (code stop");
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+}
+
+TEST_F(WizardPages, CancelDuringALongPhaseEndsItsProgram)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string held = Path("held.txt");
+    WriteFileText(held, "x");
+    UseScript(std::string("PhaseBegin 1\r\nCall \"") + self + "\", \"--hold " + held +
+              " 60000\", , Hide\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    DWORD start = 0;
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kProgressPage));
+        ASSERT_TRUE(WaitFor([&] { return Exists(held + ".held"); }));
+        // Enter does nothing while Next is disabled; Cancel asks, No keeps the page.
+        robot.Key(VK_RETURN);
+        robot.Press(IDCANCEL);
+        EXPECT_EQ(robot.Answer(IDNO).substr(0, 22), "Setup is not complete.");
+        EXPECT_TRUE(robot.On(kProgressPage, 500));
+        robot.Press(IDCANCEL);
+        start = GetTickCount();
+        EXPECT_EQ(robot.Answer(IDYES).substr(0, 22), "Setup is not complete.");
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_LT(GetTickCount() - start, 10000u) << "the program held the run";
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+    // The program was ended: the file it held opens without sharing.
+    HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+}
+
+TEST_F(WizardPages, FinishPageOffersTheDefinedChoices)
+{
+    SetVariable("#EXECUTE#", "0");
+    SetVariable("#README#", "0");
+    SetVariable("#SELEXECUTE#", "1");
+    SetVariable("#SELREADME#", "0");
+    SetVariable("#REBOOT#", "");
+    UseScript("PhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\nPhaseEnd\r\nPhaseBegin 2\r\n"
+              "Set #SEEN#, \"#EXECUTE##README##DESKTOP#\"\r\nPhaseEnd\r\n");
+    CreateDirectoryA(Path("E2E").c_str(), nullptr);
+    WriteFileText(Path("E2E\\f"), std::string(1500, 'x'));
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kFinishPage);
+        EXPECT_TRUE(robot.Shown(IDC_START_PROGRAM));
+        EXPECT_TRUE(robot.Ticked(IDC_START_PROGRAM));
+        EXPECT_TRUE(robot.Shown(IDC_SHOW_MANUAL));
+        EXPECT_FALSE(robot.Ticked(IDC_SHOW_MANUAL));
+        EXPECT_FALSE(robot.Shown(IDC_DESKTOP_LINK)) << "#DESKTOP# is not defined";
+        // Escape and Cancel do nothing on the finish page.
+        robot.Key(VK_ESCAPE);
+        EXPECT_TRUE(robot.NoBox(300));
+        EXPECT_TRUE(robot.On(kFinishPage, 100));
+        robot.Tick(IDC_SHOW_MANUAL, true);
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(WizardCancelled, 0);
+    EXPECT_EQ(RebootRequested, 1);
+    EXPECT_EQ(Variable("#SEEN#"), "110");
+    EXPECT_EQ(Variable("#INSTALLSIZE#"), "1");
+}
+
+TEST_F(WizardPages, UninstallPages)
+{
+    // Keep-settings asks each time it is ticked and sets #KEEPCFG#; a failing command of the
+    // uninstall script leads the person to the folder that is left.
+    Prepare(1, {});
+    CreateDirectoryA(Path("E2E").c_str(), nullptr);
+    UseScript("PhaseBegin 1\r\nError \"left\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kUninstallWelcomePage));
+        EXPECT_EQ(robot.Text(IDC_DATA_FOLDER), "<Unknown>");
+        for (int i = 0; i < 2; i++) {
+            robot.Press(IDC_KEEP_SETTINGS);
+            EXPECT_EQ(robot.Answer(IDOK).substr(0, 30), "Please do not keep the setting");
+            robot.Press(IDC_KEEP_SETTINGS);
+            EXPECT_TRUE(robot.NoBox(300)) << "unticking asks nothing";
+        }
+        robot.Press(IDC_KEEP_SETTINGS);
+        robot.Answer(IDOK);
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kUninstallFinishPage));
+        EXPECT_TRUE(robot.Shown(IDC_NOT_REMOVED));
+        EXPECT_TRUE(robot.Shown(IDC_CHECK_FOLDER));
+        EXPECT_TRUE(robot.Shown(IDC_KEEP_FILES));
+        char className[32] = "";
+        GetClassNameA(robot.Control(IDC_FOLDER_LINK), className, sizeof className);
+        EXPECT_STREQ(className, "CHyperlinkWnd");
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#KEEPCFG#"), "1");
+    EXPECT_EQ(Variable("#RAN#"), "1") << "the uninstall script goes on after a failure";
+
+    // Without a failure the page says nothing of leftovers, though the folder is there.
+    Prepare(1, {});
+    CreateDirectoryA(Path("E2E").c_str(), nullptr);
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kUninstallWelcomePage));
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kUninstallFinishPage));
+        for (int id : {IDC_NOT_REMOVED, IDC_CHECK_FOLDER, IDC_FOLDER_LINK, IDC_KEEP_FILES})
+            EXPECT_FALSE(robot.Shown(id)) << id;
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#KEEPCFG#"), "<undefined>");
+}
+
+// The link is as large as its text plus 4 by 2 pixels at the placeholder's corner; the banner
+// draws the 48 x 48 icon m pixels from the top and from the right edge.
+TEST_F(WizardPages, BannerAndLinkGeometry)
+{
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        HWND page = robot.Page;
+        HWND link = robot.Control(IDC_LINK);
+        char className[32] = "";
+        GetClassNameA(link, className, sizeof className);
+        EXPECT_STREQ(className, "CHyperlinkWnd");
+        RECT placeholder = {20, 213, 0, 0};
+        MapDialogRect(page, &placeholder);
+        RECT box;
+        GetWindowRect(link, &box);
+        MapWindowPoints(nullptr, page, (POINT *)&box, 2);
+        EXPECT_EQ(box.left, placeholder.left);
+        EXPECT_EQ(box.top, placeholder.top);
+        HDC dc = GetDC(link);
+        HGDIOBJ old = SelectObject(dc, (HFONT)BoldFont);
+        RECT text = {0, 0, 0, 0};
+        DrawTextA(dc, LinkText, -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, old);
+        ReleaseDC(link, dc);
+        EXPECT_EQ(box.right - box.left, text.right + 4);
+        EXPECT_EQ(box.bottom - box.top, text.bottom + 2);
+
+        // The icon's own pixels, drawn alone on white, against the banner's.
+        HWND banner = robot.Control(IDC_BANNER);
+        RECT area;
+        GetClientRect(banner, &area);
+        int m = (area.bottom - 48) / 2;
+        HDC screen = GetDC(banner);
+        HDC alone = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, 48, 48);
+        HGDIOBJ previous = SelectObject(alone, bitmap);
+        RECT square = {0, 0, 48, 48};
+        FillRect(alone, &square, (HBRUSH)GetStockObject(WHITE_BRUSH));
+        HICON icon = (HICON)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP),
+                                       IMAGE_ICON, 48, 48, 0);
+        DrawIconEx(alone, 0, 0, icon, 48, 48, 0, nullptr, DI_NORMAL);
+        RedrawWindow(banner, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        int differing = 0, compared = 0;
+        for (int y = 0; y < 48; y += 3)
+            for (int x = 0; x < 48; x += 3) {
+                COLORREF own = GetPixel(alone, x, y);
+                if (own == RGB(255, 255, 255))
+                    continue;
+                compared++;
+                if (GetPixel(screen, area.right - m - 48 + x, m + y) != own)
+                    differing++;
+            }
+        EXPECT_GT(compared, 20);
+        EXPECT_LE(differing, compared / 10);
+        DestroyIcon(icon);
+        SelectObject(alone, previous);
+        DeleteObject(bitmap);
+        DeleteDC(alone);
+        ReleaseDC(banner, screen);
+        robot.Press(IDCANCEL);
+    });
+}
+
+} // namespace
