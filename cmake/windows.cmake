@@ -83,6 +83,11 @@ target_link_libraries(Setup PRIVATE setupcore)
 target_compile_options(Setup PRIVATE ${SETUP_WARNINGS})
 target_link_options(Setup PRIVATE -s)
 
+# The floor of the install benchmark (bench/run): the same bytes copied out of one file.
+add_executable(bench_floor bench/floor.cpp)
+target_compile_options(bench_floor PRIVATE ${SETUP_WARNINGS})
+target_link_options(bench_floor PRIVATE -s)
+
 add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
 target_link_libraries(mksetup PRIVATE setupcore)
 target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
@@ -117,6 +122,11 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
              --gtest_filter=Packed*)
     set_tests_properties(win64.win_tests win64.win_tests_packed PROPERTIES LABELS windows
                          TIMEOUT 600)
+    # The install benchmark's tiny shape, once, so that bench/run keeps working; no time is
+    # asserted.
+    add_test(NAME win64.bench_tiny
+             COMMAND ${CMAKE_SOURCE_DIR}/bench/run tiny --runs 1 --no-build)
+    set_tests_properties(win64.bench_tiny PROPERTIES LABELS bench TIMEOUT 300)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/samples/tool/sample.cmake)
