@@ -22,7 +22,7 @@
 // an open and a close of the engine file.
 const uint32_t kCopyBlock = 1 << 20;
 
-static uint8_t copyBlock[kCopyBlock];
+static uint8_t *copyBlock; // allocated by the first access, kept for the run
 static SRWLOCK archiveLock = SRWLOCK_INIT;
 
 static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t count)
@@ -50,6 +50,10 @@ static bool OpenArchive(void)
     if (ArchiveStart != 0 && EngineFile)
         return true;
     CloseArchive();
+    if (!copyBlock)
+        copyBlock = (uint8_t *)malloc(kCopyBlock);
+    if (!copyBlock)
+        return false;
     HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
