@@ -10,90 +10,132 @@
 #include "engine/syscalls.h"
 #include "script/interpreter.h"
 
-// A read-only view of the whole engine file.
-struct EngineView {
-    HANDLE file;
-    HANDLE mapping;
-    const uint8_t *data;
-    size_t size;
-};
+// The engine file is opened, its archive found and its entries indexed by the first access; the
+// file then stays open and the index stays true, as nothing writes the engine file during a
+// run. Setting ArchiveStart back to 0 (a test pointing EngineFilePath elsewhere) makes the next
+// access start over. One lock serialises the accesses: the worker thread and the user-interface
+// thread share the handle, the index and the copy block.
+//
+// Entries are copied in blocks of kCopyBlock bytes, read at their offset and written as read.
+// Measured with bench/run under Wine (20 files of 10 MiB, medians of 5 rounds): blocks of 64 KiB,
+// 256 KiB and 1 MiB were alike within the noise, 4 MiB slower (0.68 s against 0.28 s); 1 MiB
+// keeps the calls per file fewest. Keeping the file open spares every copy an open, a size
+// query and a close of the engine file, 50 us measured.
+const uint32_t kCopyBlock = 1 << 20;
 
-static void CloseEngineView(EngineView *view)
+static uint8_t *copyBlock; // allocated by the first access, kept for the run
+static SRWLOCK archiveLock = SRWLOCK_INIT;
+
+// Reads at an offset by moving the file pointer, which the lock keeps to one thread at a time.
+// A ReadFile given its offset in an OVERLAPPED costs Wine a round trip to its server on every
+// call: 85 us against 1 us for the pointer move and plain read, measured on 4 KiB reads.
+static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t count)
 {
-    if (view->data)
-        UnmapViewOfFile(view->data);
-    if (view->mapping)
-        CloseHandle(view->mapping);
-    if (view->file != INVALID_HANDLE_VALUE)
-        CloseHandle(view->file);
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD got = 0;
+    return count == 0 || (SetFilePointerEx((HANDLE)file, at, nullptr, FILE_BEGIN) &&
+                          ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count);
 }
 
-static bool OpenEngineView(EngineView *view)
+static void CloseArchive(void)
 {
-    view->file = INVALID_HANDLE_VALUE;
-    view->mapping = nullptr;
-    view->data = nullptr;
-    view->size = 0;
-    view->file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (view->file == INVALID_HANDLE_VALUE)
-        goto failed;
-    view->size = GetFileSize(view->file, nullptr);
-    if (view->size == 0 || view->size == INVALID_FILE_SIZE)
-        goto failed;
-    view->mapping = CreateFileMappingA(view->file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!view->mapping)
-        goto failed;
-    view->data = (const uint8_t *)MapViewOfFile(view->mapping, FILE_MAP_READ, 0, 0, 0);
-    if (!view->data)
-        goto failed;
+    if (EngineFile)
+        CloseHandle((HANDLE)EngineFile);
+    EngineFile = nullptr;
+    FreeArchiveIndex(&ArchiveIndex);
+    ArchiveStart = 0;
+}
+
+// Makes the engine file open and its archive indexed. False when the file cannot be read or
+// carries no archive. Called under the lock.
+static bool OpenArchive(void)
+{
+    if (ArchiveStart != 0 && EngineFile)
+        return true;
+    CloseArchive();
+    if (!copyBlock)
+        copyBlock = (uint8_t *)malloc(kCopyBlock);
+    if (!copyBlock)
+        return false;
+    HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD length = GetFileSize(file, nullptr);
+    ArchiveReader reader = {ReadEngineAt, file, length, copyBlock, kCopyBlock, 0, 0};
+    uint32_t start = length == INVALID_FILE_SIZE ? 0 : LocateArchiveThrough(&reader);
+    if (start == 0) {
+        CloseHandle(file);
+        return false;
+    }
+    BuildArchiveIndex(&reader, start, &ArchiveIndex); /* what was indexed before a failure stays */
+    EngineFile = file;
+    ArchiveStart = start;
     return true;
-failed:
-    CloseEngineView(view);
-    return false;
 }
 
-// Finds the named entry in an open view, computing the archive start on first use.
-static bool LocateEntry(const EngineView &view, const char *name, ArchiveEntry *entry)
+static bool FindEntry(const char *name, ArchiveIndexEntry *entry)
 {
-    if (ArchiveStart == 0)
-        ArchiveStart = LocateArchive(view.data, view.size);
-    return ArchiveStart != 0 && FindArchiveEntry(view.data, view.size, ArchiveStart, name, entry);
+    return OpenArchive() && FindIndexedEntry(&ArchiveIndex, name, entry);
 }
 
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 {
-    EngineView view;
-    if (!OpenEngineView(&view))
-        return nullptr;
     uint8_t *buffer = nullptr;
-    ArchiveEntry entry;
-    if (LocateEntry(view, name, &entry) && entry.size <= SIZE_MAX - spare - 1) {
+    ArchiveIndexEntry entry;
+    AcquireSRWLockExclusive(&archiveLock);
+    if (FindEntry(name, &entry) && entry.size <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
-        if (buffer) {
-            memcpy(buffer, view.data + entry.dataOffset, entry.size);
-            memset(buffer + entry.size, 0, spare);
-            *size = entry.size;
-        }
+    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
+        memset(buffer + entry.size, 0, spare);
+        *size = entry.size;
+    } else {
+        free(buffer);
+        buffer = nullptr;
     }
-    CloseEngineView(&view);
+    ReleaseSRWLockExclusive(&archiveLock);
     return buffer;
 }
 
-// Writes bytes [first, entry end) of the engine file for the named entry.
+// Writes bytes [first, end) of the engine file to a new file at `destination`, a block at a
+// time. 0; 8 the destination could not be created or written; 17 the engine file read failed.
+static int CopyEngineBytes(uint32_t first, uint32_t end, const char *destination)
+{
+    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return kErrFileNotWritten;
+    int result = kOk;
+    for (uint32_t at = first; at < end;) {
+        uint32_t count = end - at < kCopyBlock ? end - at : kCopyBlock;
+        DWORD written = 0;
+        if (!ReadEngineAt(EngineFile, at, copyBlock, count)) {
+            result = kErrArchive;
+            goto done;
+        }
+        if (!Sys.WriteFile(out, copyBlock, count, &written, nullptr) || written != count) {
+            result = kErrFileNotWritten;
+            goto done;
+        }
+        at += count;
+    }
+done:
+    CloseHandle(out);
+    return result;
+}
+
+// Writes the named entry, or the engine file from its start through that entry.
 static int WriteEntryBytes(const char *name, const char *destination, bool fromImageStart)
 {
-    EngineView view;
-    if (!OpenEngineView(&view))
-        return kErrArchive;
     int result = kErrArchive;
-    ArchiveEntry entry;
-    if (LocateEntry(view, name, &entry)) {
-        size_t first = fromImageStart ? 0 : entry.dataOffset;
-        size_t end = entry.dataOffset + entry.size;
-        result = WriteWholeFile(destination, view.data + first, (DWORD)(end - first));
+    ArchiveIndexEntry entry;
+    AcquireSRWLockExclusive(&archiveLock);
+    if (FindEntry(name, &entry)) {
+        uint32_t first = fromImageStart ? 0 : entry.dataOffset;
+        result = CopyEngineBytes(first, entry.dataOffset + entry.size, destination);
     }
-    CloseEngineView(&view);
+    ReleaseSRWLockExclusive(&archiveLock);
     return result;
 }
 

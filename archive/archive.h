@@ -1,6 +1,6 @@
-// Reading the archive appended to the engine's own file (EngineFilePath). Every operation
-// opens, maps and closes the file for itself; returned buffers are malloc'd and belong to the
-// caller, who frees them.
+// Reading the archive appended to the engine's own file (EngineFilePath). The first access
+// opens the file and indexes the archive; later ones read at the entries' offsets through the
+// same handle. Returned buffers are malloc'd and belong to the caller, who frees them.
 #pragma once
 
 #include <stddef.h>

@@ -1,5 +1,6 @@
 #include "archive/format.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "engine/text.h"
@@ -103,9 +104,230 @@ bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char
     return false;
 }
 
+static bool HeaderAt(const uint8_t *data, size_t size, size_t offset)
+{
+    return offset <= size && size - offset >= kArchiveHeaderLength &&
+           memcmp(data + offset, kArchiveHeader, kArchiveHeaderLength) == 0;
+}
+
 size_t LocateArchive(const uint8_t *data, size_t size)
 {
-    return FindArchiveStart(data, size, ImageEndOffset(data, size));
+    size_t imageEnd = ImageEndOffset(data, size);
+    if (imageEnd > 0 && HeaderAt(data, size, imageEnd))
+        return imageEnd + kArchiveHeaderLength;
+    return FindArchiveStart(data, size, imageEnd);
+}
+
+// How much the walk reads ahead of an entry's start: its name, size field, and often the
+// entries that follow.
+const uint32_t kWalkAhead = 4096;
+
+// Points at the `count` bytes at `offset` (which the caller keeps inside the file and the
+// window's capacity), reading them, and up to `ahead` bytes in all, when the window does not
+// hold them. Null when the read failed.
+static const uint8_t *ReaderBytes(ArchiveReader *r, uint32_t offset, uint32_t count, uint32_t ahead)
+{
+    if (offset >= r->windowAt && offset - r->windowAt <= r->windowCount &&
+        r->windowCount - (offset - r->windowAt) >= count)
+        return r->window + (offset - r->windowAt);
+    uint32_t n = count > ahead ? count : ahead;
+    if (n > r->capacity)
+        n = r->capacity;
+    if (n > r->length - offset)
+        n = r->length - offset;
+    r->windowCount = 0;
+    if (!r->readAt(r->context, offset, r->window, n))
+        return nullptr;
+    r->windowAt = offset;
+    r->windowCount = n;
+    return r->window;
+}
+
+uint32_t LocateArchiveThrough(ArchiveReader *r)
+{
+    // The image headers lie at the start of the file, well inside the first window.
+    uint32_t head = r->length < r->capacity ? r->length : r->capacity;
+    const uint8_t *first = ReaderBytes(r, 0, head, 0);
+    if (!first)
+        return 0;
+    size_t imageEnd = ImageEndOffset(first, head);
+    if (imageEnd > 0 && imageEnd <= r->length && r->length - imageEnd >= kArchiveHeaderLength) {
+        const uint8_t *at = ReaderBytes(r, (uint32_t)imageEnd, kArchiveHeaderLength, 0);
+        if (at && memcmp(at, kArchiveHeader, kArchiveHeaderLength) == 0)
+            return (uint32_t)imageEnd + kArchiveHeaderLength;
+    }
+    // The backward scan, a window at a time. Positions [low, high] are tested in a piece that
+    // starts one byte early, as FindArchiveStart never tests a piece's first byte.
+    uint32_t lowest = imageEnd < 1 ? 1 : (uint32_t)imageEnd;
+    if (imageEnd > r->length || r->length < kArchiveHeaderLength ||
+        lowest > r->length - kArchiveHeaderLength)
+        return 0;
+    uint32_t span = r->capacity - kArchiveHeaderLength - 1;
+    uint32_t high = r->length - kArchiveHeaderLength;
+    for (;;) {
+        uint32_t low = high - lowest > span ? high - span : lowest;
+        uint32_t count = high - low + kArchiveHeaderLength + 1;
+        const uint8_t *piece = ReaderBytes(r, low - 1, count, 0);
+        if (!piece)
+            return 0;
+        size_t found = FindArchiveStart(piece, count, 1);
+        if (found)
+            return low - 1 + (uint32_t)found;
+        if (low == lowest)
+            return 0;
+        high = low - 1;
+    }
+}
+
+// Orders names ignoring ASCII case; a name before every longer name it begins.
+static int CompareNames(const char *a, uint32_t aLength, const char *b, uint32_t bLength)
+{
+    uint32_t n = aLength < bLength ? aLength : bLength;
+    for (uint32_t i = 0; i < n; i++) {
+        unsigned char ca = (unsigned char)LowerAscii(a[i]);
+        unsigned char cb = (unsigned char)LowerAscii(b[i]);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return aLength < bLength ? -1 : aLength > bLength ? 1 : 0;
+}
+
+static int CompareIndexEntries(const void *left, const void *right)
+{
+    const ArchiveIndexEntry *a = (const ArchiveIndexEntry *)left;
+    const ArchiveIndexEntry *b = (const ArchiveIndexEntry *)right;
+    int byName = CompareNames(a->name, a->nameLength, b->name, b->nameLength);
+    if (byName != 0)
+        return byName;
+    return a->order < b->order ? -1 : a->order > b->order ? 1 : 0;
+}
+
+// Grows a buffer of `*capacity` elements so that it holds `needed`; false when memory or the
+// 32-bit count runs out.
+static bool Reserve(void **buffer, uint32_t *capacity, uint64_t needed, size_t elementSize)
+{
+    if (needed <= *capacity)
+        return true;
+    uint64_t grown = (uint64_t)*capacity * 2;
+    if (grown < needed)
+        grown = needed < 64 ? 64 : needed;
+    if (grown > UINT32_MAX || grown > SIZE_MAX / elementSize)
+        return false;
+    void *bigger = realloc(*buffer, (size_t)grown * elementSize);
+    if (!bigger)
+        return false;
+    *buffer = bigger;
+    *capacity = (uint32_t)grown;
+    return true;
+}
+
+static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t nameLength,
+                          uint32_t dataOffset, uint32_t size)
+{
+    if (!Reserve((void **)&index->entries, &index->capacity, (uint64_t)index->count + 1,
+                 sizeof(ArchiveIndexEntry)) ||
+        !Reserve((void **)&index->names, &index->namesCapacity,
+                 (uint64_t)index->namesUsed + nameLength + 1, 1))
+        return false;
+    ArchiveIndexEntry *e = &index->entries[index->count];
+    e->name = nullptr;
+    e->nameAt = index->namesUsed;
+    e->nameLength = nameLength;
+    e->dataOffset = dataOffset;
+    e->size = size;
+    e->order = index->count++;
+    memcpy(index->names + index->namesUsed, name, nameLength);
+    index->names[index->namesUsed + nameLength] = 0;
+    index->namesUsed += nameLength + 1;
+    return true;
+}
+
+bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index)
+{
+    memset(index, 0, sizeof *index);
+    char name[kIndexedNameLimit + 1];
+    bool complete = true;
+    uint32_t q = start;
+    while (q < r->length) {
+        const uint8_t *at;
+        if (r->length - q >= kArchiveEndLength) {
+            at = ReaderBytes(r, q, kArchiveEndLength, kWalkAhead);
+            if (!at) {
+                complete = false;
+                break;
+            }
+            if (memcmp(at, kArchiveEnd, kArchiveEndLength) == 0)
+                break;
+        }
+        // The name runs to the first NUL, read a piece at a time; only its start is kept.
+        uint32_t p = q;
+        uint32_t kept = 0;
+        bool closed = false;
+        while (p < r->length && !closed) {
+            uint32_t n = r->length - p < kWalkAhead ? r->length - p : kWalkAhead;
+            at = ReaderBytes(r, p, n, kWalkAhead);
+            if (!at)
+                break;
+            const uint8_t *nul = (const uint8_t *)memchr(at, 0, n);
+            uint32_t part = nul ? (uint32_t)(nul - at) : n;
+            uint32_t room = (uint32_t)sizeof name - kept;
+            uint32_t keep = part < room ? part : room;
+            memcpy(name + kept, at, keep);
+            kept += keep;
+            p += part;
+            closed = nul != nullptr;
+        }
+        // p is at the NUL: the size field follows it, then the data.
+        if (!closed || r->length - p - 1 < 4 || !(at = ReaderBytes(r, p + 1, 4, kWalkAhead)))
+            break;
+        uint32_t size = Read32(at);
+        uint32_t dataOffset = p + 5;
+        if (r->length - dataOffset < size)
+            break;
+        uint32_t nameLength = p - q;
+        if (nameLength <= kIndexedNameLimit &&
+            !AddIndexEntry(index, name, nameLength, dataOffset, size)) {
+            complete = false;
+            break;
+        }
+        q = dataOffset + size;
+    }
+    for (uint32_t i = 0; i < index->count; i++)
+        index->entries[i].name = index->names + index->entries[i].nameAt;
+    if (index->count > 1)
+        qsort(index->entries, index->count, sizeof(ArchiveIndexEntry), CompareIndexEntries);
+    return complete;
+}
+
+bool FindIndexedEntry(const ArchiveIndexData *index, const char *name, ArchiveIndexEntry *entry)
+{
+    size_t wanted = strlen(name);
+    if (wanted > kIndexedNameLimit)
+        return false;
+    uint32_t low = 0;
+    uint32_t high = index->count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        const ArchiveIndexEntry *e = &index->entries[middle];
+        if (CompareNames(e->name, e->nameLength, name, (uint32_t)wanted) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == index->count)
+        return false;
+    const ArchiveIndexEntry *e = &index->entries[low];
+    if (CompareNames(e->name, e->nameLength, name, (uint32_t)wanted) != 0)
+        return false;
+    *entry = *e;
+    return true;
+}
+
+void FreeArchiveIndex(ArchiveIndexData *index)
+{
+    free(index->entries);
+    free(index->names);
+    memset(index, 0, sizeof *index);
 }
 
 PatchStep NextPatchRecord(const uint8_t *data, size_t size, size_t *cursor, PatchRecord *record)

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "engine/types.h"
+
 extern const char kArchiveHeader[]; // "<Setup Data Header>", stored without NUL
 extern const char kArchiveEnd[];    // "<Setup Data End>", stored without NUL
 enum { kArchiveHeaderLength = 19, kArchiveEndLength = 16 };
@@ -40,9 +42,40 @@ WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, Arch
 bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char *name,
                       ArchiveEntry *entry);
 
-// Archive start of an engine file: the magic after the end of its image (or anywhere after
-// byte 0 when the data is not a PE image). 0 when the file carries no archive.
+// Archive start of an engine file: where the packer puts it, right after the magic at the end
+// of the image; failing that, the last magic after the image end (or anywhere after byte 0 when
+// the data is not a PE image). 0 when the file carries no archive.
 size_t LocateArchive(const uint8_t *data, size_t size);
+
+// Reading an engine file in pieces, for a process that does not hold it in memory: `readAt`
+// fills `buffer` with the `count` bytes at `offset` and returns false unless it read them all.
+typedef bool (*ReadAtFunction)(void *context, uint32_t offset, void *buffer, uint32_t count);
+
+struct ArchiveReader {
+    ReadAtFunction readAt;
+    void *context;
+    uint32_t length;   // the file's length
+    uint8_t *window;   // a reused buffer of `capacity` bytes (at least 4 KiB)
+    uint32_t capacity; //
+    uint32_t windowAt; // the file bytes the window holds: [windowAt, windowAt + windowCount)
+    uint32_t windowCount;
+};
+
+// LocateArchive through the reader: the image headers and the magic at the image end are read,
+// and the backward scan, when needed, goes through the window in pieces.
+uint32_t LocateArchiveThrough(ArchiveReader *reader);
+
+// Walks the archive from `start` once, as FindArchiveEntry would, and indexes every entry up to
+// the end marker or the first entry that does not fit. Names longer than kIndexedNameLimit are
+// left out (nothing the engine looks up is that long). False when memory ran out; the entries
+// indexed until then stay usable. The index is freed with FreeArchiveIndex.
+enum { kIndexedNameLimit = 1024 };
+bool BuildArchiveIndex(ArchiveReader *reader, uint32_t start, ArchiveIndexData *index);
+
+// The first entry named `name` ignoring ASCII case, in O(log n).
+bool FindIndexedEntry(const ArchiveIndexData *index, const char *name, ArchiveIndexEntry *entry);
+
+void FreeArchiveIndex(ArchiveIndexData *index);
 
 // Patch data: records {32-bit offset, 32-bit length, length bytes} back to back, filling the
 // data exactly. Offsets are signed 32-bit distances into the target.

@@ -118,15 +118,15 @@ uint64_t FolderSize(const char *path)
     do {
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
             continue;
+        // The listing carries each name's attributes and size: asking the file system again
+        // for every file would cost as much as the listing itself.
         char full[kPathSize];
-        WIN32_FILE_ATTRIBUTE_DATA info;
-        if (!FormatText(full, sizeof full, "%s%s", prefix, found.cFileName) ||
-            !GetFileAttributesExA(full, GetFileExInfoStandard, &info))
-            continue;
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            total += FolderSize(full);
-        else
-            total += (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (FormatText(full, sizeof full, "%s%s", prefix, found.cFileName))
+                total += FolderSize(full);
+        } else {
+            total += (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
+        }
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return total;

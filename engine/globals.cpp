@@ -8,6 +8,8 @@ bool Is64BitWindows = false;
 void *Instance = nullptr;
 char EngineFilePath[kPathSize];
 size_t ArchiveStart = 0;
+void *EngineFile = nullptr;
+ArchiveIndexData ArchiveIndex;
 
 const char *Script = nullptr;
 size_t ScriptLength = 0;

@@ -12,6 +12,8 @@ extern bool Is64BitWindows; // the engine runs on 64-bit Windows, false until pr
 extern void *Instance;                 // the executable's module handle
 extern char EngineFilePath[kPathSize]; // full path of the running executable
 extern size_t ArchiveStart;            // offset after the archive's header magic; 0 not yet found
+extern void *EngineFile;               // the engine file, open while ArchiveStart is not 0
+extern ArchiveIndexData ArchiveIndex;  // the archive's entries, indexed with ArchiveStart
 
 extern const char *Script;  // loaded script of the mode, NUL-terminated; null if none
 extern size_t ScriptLength; // its length without the terminator

@@ -1,7 +1,19 @@
 #include "engine/text.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#if defined(_WIN32)
+// The engine formats and reads numbers with the system C library (msvcrt). MinGW's headers send
+// vsnprintf and strtod to MinGW's own C99 versions instead, which would bring some 30 KB of
+// formatting and conversion code into the engine; msvcrt's strtod is reached by its own symbol.
+#if defined(_WIN64)
+extern "C" double SystemStrtod(const char *text, char **end) __asm__("strtod");
+#else
+extern "C" double SystemStrtod(const char *text, char **end) __asm__("_strtod");
+#endif
+#endif
 
 bool CopyTextN(char *dst, size_t capacity, const char *src, size_t length)
 {
@@ -33,6 +45,12 @@ bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args)
 {
     if (capacity == 0)
         return false;
+#if defined(_WIN32)
+    // -1 when the text was cut; a text of exactly `capacity` characters is left without its NUL.
+    int n = _vsnprintf(dst, capacity, format, args);
+    dst[capacity - 1] = 0;
+    return n >= 0 && (size_t)n < capacity;
+#else
     int n = vsnprintf(dst, capacity, format, args);
     dst[capacity - 1] = 0;
     if (n < 0) {
@@ -40,6 +58,16 @@ bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args)
         return false;
     }
     return (size_t)n < capacity;
+#endif
+}
+
+double ReadNumber(const char *text)
+{
+#if defined(_WIN32)
+    return SystemStrtod(text, nullptr);
+#else
+    return strtod(text, nullptr);
+#endif
 }
 
 bool FormatText(char *dst, size_t capacity, const char *format, ...)

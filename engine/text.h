@@ -7,9 +7,10 @@
 #include <stddef.h>
 #include <stdio.h>
 
-// Lets the compiler check printf-style formats (MinGW's stdio has its own format flavour).
+// Lets the compiler check printf-style formats: on Windows against the system C library's
+// formatter, which FormatText uses (no %zu; %llu and %I64u are fine).
 #if defined(__MINGW32__)
-#define PRINTF_LIKE(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#define PRINTF_LIKE(f, a) __attribute__((format(ms_printf, f, a)))
 #else
 #define PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
 #endif
@@ -20,6 +21,10 @@ bool CopyTextN(char *dst, size_t capacity, const char *src, size_t length);
 bool AppendText(char *dst, size_t capacity, const char *src);
 bool FormatText(char *dst, size_t capacity, const char *format, ...) PRINTF_LIKE(3, 4);
 bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args);
+
+// The number at the start of `text` by the rules of strtod (leading blanks, sign, decimal digits
+// with point and exponent); 0 when the text does not begin with a number.
+double ReadNumber(const char *text);
 
 // Copies `length` bytes of text into out, replacing every occurrence of `placeholder` by
 // `value`. Returns the length written (no terminator counted; out is terminated), or -1 when

@@ -30,6 +30,26 @@ struct VariableTableData {
     int capacity;
 };
 
+// One entry of the archive index: where its name (in the index's name pool) and its data lie.
+struct ArchiveIndexEntry {
+    const char *name; // in the name pool, NUL-terminated
+    uint32_t nameAt;  // offset of the name in the pool
+    uint32_t nameLength;
+    uint32_t dataOffset;
+    uint32_t size;
+    uint32_t order; // position in the archive: among entries named alike the first wins
+};
+
+// The archive's entries sorted by name ignoring ASCII case, then by order.
+struct ArchiveIndexData {
+    ArchiveIndexEntry *entries;
+    uint32_t count;
+    uint32_t capacity;
+    char *names; // every name, each closed by a NUL
+    uint32_t namesUsed;
+    uint32_t namesCapacity;
+};
+
 // Optional lock around the variable table, installed by a platform layer whose threads
 // share the table. Null hooks mean no locking.
 struct TableLockHooks {

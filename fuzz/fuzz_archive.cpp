@@ -1,21 +1,46 @@
 // The archive walker over arbitrary engine files (image end, archive start, every entry, name
-// lookups) and the patch record walker over the same bytes; the input is copied to an
-// exact-size buffer so any read past it is caught.
+// lookups, and the same through the piecewise reader and its index, which must agree) and the
+// patch record walker over the same bytes; the input is copied to an exact-size buffer so any
+// read past it is caught.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "archive/format.h"
 
+struct Input {
+    const uint8_t *data;
+    size_t size;
+};
+
+static bool ReadInputAt(void *context, uint32_t offset, void *buffer, uint32_t count)
+{
+    const Input *in = (const Input *)context;
+    if ((uint64_t)offset + count > in->size)
+        abort(); // the reader asked for bytes outside the file
+    memcpy(buffer, in->data + offset, count);
+    return true;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     uint8_t *file = (uint8_t *)malloc(size ? size : 1);
     memcpy(file, data, size);
     size_t imageEnd = ImageEndOffset(file, size);
-    (void)imageEnd;
     size_t start = LocateArchive(file, size);
     if (start > size)
         abort();
+    static uint8_t window[4096];
+    Input input = {file, size};
+    ArchiveReader reader = {ReadInputAt, &input, (uint32_t)size, window, sizeof window, 0, 0};
+    // The reader takes the image headers from its first window only.
+    bool headersInWindow =
+        ImageEndOffset(file, size < sizeof window ? size : sizeof window) == imageEnd;
+    if (LocateArchiveThrough(&reader) != start && headersInWindow)
+        abort();
+    ArchiveIndexData index = {};
+    if (start)
+        BuildArchiveIndex(&reader, (uint32_t)start, &index);
     if (start) {
         size_t cursor = start;
         ArchiveEntry e;
@@ -31,11 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 ArchiveEntry found;
                 if (!FindArchiveEntry(file, size, start, name, &found) && n == e.nameLength)
                     abort(); // a complete name read by the walk must be found again
+                ArchiveIndexEntry indexed;
+                if (headersInWindow && n == e.nameLength &&
+                    (!FindIndexedEntry(&index, name, &indexed) ||
+                     indexed.dataOffset != found.dataOffset))
+                    abort(); // the index finds the same first entry
             }
         }
         ArchiveEntry found;
         FindArchiveEntry(file, size, start, "Setup.vis", &found);
     }
+    FreeArchiveIndex(&index);
     size_t cursor = 0;
     PatchRecord record;
     while (NextPatchRecord(file, size, &cursor, &record) == kPatchRecord) {

@@ -69,8 +69,8 @@ void ShowStatus(const char *format, ...)
 static bool TestCondition(const char *left, const char *op, const char *right, bool *recognised)
 {
     *recognised = true;
-    double l = strtod(left, nullptr);
-    double r = strtod(right, nullptr);
+    double l = ReadNumber(left);
+    double r = ReadNumber(right);
     switch (op[0]) {
     case '=':
         return EqualIgnoringCase(left, right);

@@ -67,7 +67,7 @@ int SetVariable(const char *name, const char *value)
     CopyText(v.value, sizeof v.value, value);
     v.nameLength = (int32_t)strlen(v.name);
     v.valueLength = (int32_t)strlen(v.value);
-    v.number = strtod(v.value, nullptr);
+    v.number = ReadNumber(v.value);
     NameStarts[(unsigned char)v.name[0]] = true;
     Unlock();
     return index;

@@ -29,17 +29,60 @@ std::string Archive(const std::vector<std::pair<std::string, std::string>> &entr
     return end ? a + kArchiveEnd : a;
 }
 
-// Runs a lookup over an exact-size heap copy, so reading past the end trips ASan.
+// The smallest window the piecewise reader takes, so that its pieces meet inside names, size
+// fields and the magic.
+const uint32_t kTestWindow = 4096;
+
+bool ReadMemoryAt(void *context, uint32_t offset, void *buffer, uint32_t count)
+{
+    const std::vector<uint8_t> *bytes = (const std::vector<uint8_t> *)context;
+    bool inside = (uint64_t)offset + count <= bytes->size();
+    EXPECT_TRUE(inside) << "read of " << count << " bytes at " << offset;
+    if (inside)
+        memcpy(buffer, bytes->data() + offset, count);
+    return inside;
+}
+
+// Locates and indexes the archive through the reader, as the engine does with its own file.
+struct Indexed {
+    explicit Indexed(const std::vector<uint8_t> &bytes) : window(kTestWindow)
+    {
+        ArchiveReader reader = {
+            ReadMemoryAt, (void *)&bytes, (uint32_t)bytes.size(), window.data(), kTestWindow, 0, 0};
+        start = LocateArchiveThrough(&reader);
+        if (start)
+            complete = BuildArchiveIndex(&reader, start, &index);
+    }
+    ~Indexed()
+    {
+        FreeArchiveIndex(&index);
+    }
+    std::vector<uint8_t> window;
+    uint32_t start = 0;
+    bool complete = false;
+    ArchiveIndexData index = {};
+};
+
+// Runs a lookup over an exact-size heap copy, so reading past the end trips ASan; the indexed
+// lookup must agree with the walk.
 bool Lookup(const std::string &file, const char *name, std::string *data = nullptr)
 {
     std::vector<uint8_t> bytes(file.begin(), file.end());
     size_t start = LocateArchive(bytes.data(), bytes.size());
     ArchiveEntry e;
-    if (start == 0 || !FindArchiveEntry(bytes.data(), bytes.size(), start, name, &e))
-        return false;
-    if (data)
+    bool found = start != 0 && FindArchiveEntry(bytes.data(), bytes.size(), start, name, &e);
+    Indexed indexed(bytes);
+    EXPECT_EQ(indexed.start, start);
+    ArchiveIndexEntry ie;
+    bool indexFound = indexed.start != 0 && FindIndexedEntry(&indexed.index, name, &ie);
+    EXPECT_EQ(indexFound, found) << name;
+    if (found && indexFound) {
+        EXPECT_EQ(ie.dataOffset, e.dataOffset) << name;
+        EXPECT_EQ(ie.size, e.size) << name;
+    }
+    if (found && data)
         *data = std::string((const char *)bytes.data() + e.dataOffset, e.size);
-    return true;
+    return found;
 }
 
 TEST(ArchiveFormat, FindsEntriesIgnoringCaseFirstWins)
@@ -72,6 +115,64 @@ TEST(ArchiveFormat, TheLastMagicAfterTheImageWins)
     EXPECT_EQ(LocateArchive((const uint8_t *)raw.data(), raw.size()), 1u + kArchiveHeaderLength);
     std::string atZero = Archive({{"a", "b"}});
     EXPECT_EQ(LocateArchive((const uint8_t *)atZero.data(), atZero.size()), 0u);
+}
+
+TEST(ArchiveFormat, HeaderTextInAnEntryDoesNotHideTheArchive)
+{
+    // A packed setup inside a setup: its header text lies after the real one.
+    std::string inner = "MZ" + std::string(kArchiveHeader) + "x" + std::string(5000, '\0');
+    std::string file = FakePe() + Archive({{"Inner.exe", inner}, {"Setup.vis", "s"}});
+    std::string data;
+    ASSERT_TRUE(Lookup(file, "Setup.vis", &data));
+    EXPECT_EQ(data, "s");
+    ASSERT_TRUE(Lookup(file, "inner.exe", &data));
+    EXPECT_EQ(data, inner);
+    // Without the image's own header the scan still takes the last one.
+    std::string raw = "x" + Archive({{"a", "b"}}) + std::string(kArchiveHeader) + "c";
+    EXPECT_FALSE(Lookup(raw, "a"));
+}
+
+TEST(ArchiveFormat, BackwardScanInPiecesFindsTheMagicAnywhere)
+{
+    // Data that is no PE image has no image end to look at: the magic is found by the scan, which
+    // reads the file a window at a time; place it across every kind of piece boundary.
+    for (size_t pad = 1; pad < 3 * kTestWindow; pad += pad < 4000 || pad > 8300 ? 397 : 1) {
+        std::string file = std::string(pad, 'x') + Archive({{"a", "b"}}) + std::string(50, 'y');
+        std::vector<uint8_t> bytes(file.begin(), file.end());
+        ASSERT_EQ(Indexed(bytes).start, pad + kArchiveHeaderLength) << pad;
+    }
+    std::string none(3 * kTestWindow, 'z');
+    std::vector<uint8_t> bytes(none.begin(), none.end());
+    EXPECT_EQ(Indexed(bytes).start, 0u);
+}
+
+TEST(ArchiveFormat, IndexOfManyEntriesAgreesWithTheWalk)
+{
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 3000; i++) {
+        std::string name = "File" + std::to_string(i % 2500) + (i % 3 ? ".bin" : ".BIN");
+        entries.push_back({name, std::string((size_t)(i * 37 % 700), (char)('a' + i % 26))});
+    }
+    entries.push_back({std::string(kIndexedNameLimit + 1, 'L'), "long"});
+    entries.push_back({std::string(kIndexedNameLimit, 'M'), "limit"});
+    entries.push_back({std::string(6000, 'N'), "longer than a window"});
+    entries.push_back({"Last", "last"});
+    std::string file = FakePe() + Archive(entries);
+    for (int i = 0; i < 2500; i += 7)
+        EXPECT_TRUE(Lookup(file, ("file" + std::to_string(i) + ".bin").c_str())) << i;
+    std::string data;
+    EXPECT_TRUE(Lookup(file, "FILE12.BIN", &data));
+    EXPECT_EQ(data, entries[12].second); // the first of two entries named alike
+    EXPECT_TRUE(Lookup(file, std::string(kIndexedNameLimit, 'm').c_str(), &data));
+    EXPECT_EQ(data, "limit");
+    EXPECT_TRUE(Lookup(file, "last", &data));
+    EXPECT_EQ(data, "last");
+    EXPECT_FALSE(Lookup(file, "File2500.bin"));
+    // A name longer than any the engine looks up is walked past but not indexed.
+    std::vector<uint8_t> bytes(file.begin(), file.end());
+    Indexed indexed(bytes);
+    EXPECT_TRUE(indexed.complete);
+    EXPECT_EQ(indexed.index.count, 3002u);
 }
 
 TEST(ArchiveFormat, WalkEndsCleanlyOrAtTheEndMarker)

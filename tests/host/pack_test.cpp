@@ -129,10 +129,13 @@ TEST_F(Packer, Refusals)
     EXPECT_NE(Err.find("already carries"), std::string::npos);
     EXPECT_NE(access((Dir + "/Twice.exe").c_str(), F_OK), 0);
 
-    // A file that holds the header text (an engine, a setup) would hide the archive.
+    // A file that holds the header text (an engine, a setup) is packed like any other: the
+    // archive is found at the end of the image, not by the last header text in the file.
     WriteText(Dir + "/Old.exe", "MZ...<Setup Data Header>...");
-    EXPECT_EQ(Mksetup(base + Dir + "/EULA.txt " + Dir + "/Old.exe"), 1);
-    EXPECT_NE(Err.find("Old.exe holds the archive's header text"), std::string::npos) << Err;
+    EXPECT_EQ(Mksetup(base + Dir + "/EULA.txt " + Dir + "/Old.exe"), 0) << Err;
+    EXPECT_EQ(Mksetup("list " + out), 0);
+    EXPECT_EQ(Out, "EULA.txt\t" + std::to_string(ReadText(Dir + "/EULA.txt").size()) +
+                       "\nOld.exe\t27\n");
 
     EXPECT_EQ(Mksetup("pack --out " + out), 2);
     EXPECT_EQ(Mksetup("list " + Dir + "/stub.exe"), 1);
