@@ -151,11 +151,7 @@ static int StartUp(bool *exitNow)
     text[length] = 0;
     Script = (const char *)text;
     ScriptLength = length;
-    int result = SetInstallVariables();
-    if (result != kOk)
-        return result;
-    CreateFonts();
-    return kOk;
+    return SetInstallVariables();
 }
 
 static void RunSilently(void)
@@ -205,6 +201,9 @@ int RunEngine(void *instance, const char *commandLine)
     } else if (SilentMode) {
         RunSilently();
     } else {
+        // Only the wizard draws with the fonts; a silent run does not pay for them (asking the
+        // system for its message font loads the display driver).
+        CreateFonts();
         RunWizard();
         DestroyWizardControls();
     }
