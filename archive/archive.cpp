@@ -24,18 +24,32 @@
 const uint32_t kCopyBlock = 1 << 20;
 
 static uint8_t *copyBlock; // allocated by the first access, kept for the run
-static SRWLOCK archiveLock = SRWLOCK_INIT;
+
+// A critical section rather than a slim lock: the shipped engine also runs on systems older
+// than the slim locks. It is ready before any code of the engine runs.
+static CRITICAL_SECTION archiveLock;
+static struct ArchiveLockAtStart {
+    ArchiveLockAtStart()
+    {
+        InitializeCriticalSection(&archiveLock);
+    }
+} archiveLockAtStart;
 
 // Reads at an offset by moving the file pointer, which the lock keeps to one thread at a time.
 // A ReadFile given its offset in an OVERLAPPED costs Wine a round trip to its server on every
 // call: 85 us against 1 us for the pointer move and plain read, measured on 4 KiB reads.
 static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t count)
 {
-    LARGE_INTEGER at;
-    at.QuadPart = offset;
+    // The high part makes the offset an unsigned 32-bit value (the file is below 4 GiB).
+    LONG high = 0;
     DWORD got = 0;
-    return count == 0 || (SetFilePointerEx((HANDLE)file, at, nullptr, FILE_BEGIN) &&
-                          ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count);
+    if (count == 0)
+        return true;
+    SetLastError(NO_ERROR);
+    if (SetFilePointer((HANDLE)file, (LONG)offset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        return false;
+    return ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count;
 }
 
 static void CloseArchive(void)
@@ -84,7 +98,7 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 {
     uint8_t *buffer = nullptr;
     ArchiveIndexEntry entry;
-    AcquireSRWLockExclusive(&archiveLock);
+    EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry) && entry.size <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
     if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
@@ -94,12 +108,13 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
         free(buffer);
         buffer = nullptr;
     }
-    ReleaseSRWLockExclusive(&archiveLock);
+    LeaveCriticalSection(&archiveLock);
     return buffer;
 }
 
 // Writes bytes [first, end) of the engine file to a new file at `destination`, a block at a
 // time. 0; 8 the destination could not be created or written; 17 the engine file read failed.
+// A destination that could not be written whole is removed: no half file is left behind.
 static int CopyEngineBytes(uint32_t first, uint32_t end, const char *destination)
 {
     HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -122,6 +137,8 @@ static int CopyEngineBytes(uint32_t first, uint32_t end, const char *destination
     }
 done:
     CloseHandle(out);
+    if (result != kOk)
+        Sys.DeleteFileA(destination); /* best effort */
     return result;
 }
 
@@ -130,12 +147,12 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
 {
     int result = kErrArchive;
     ArchiveIndexEntry entry;
-    AcquireSRWLockExclusive(&archiveLock);
+    EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry)) {
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
         result = CopyEngineBytes(first, entry.dataOffset + entry.size, destination);
     }
-    ReleaseSRWLockExclusive(&archiveLock);
+    LeaveCriticalSection(&archiveLock);
     return result;
 }
 

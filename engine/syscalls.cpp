@@ -1,10 +1,15 @@
 #include "engine/syscalls.h"
 
-#include <shlobj.h>
-
 #include "script/interpreter.h"
 
 SystemCallTable Sys;
+
+enum { kIsUserAnAdminOrdinal = 680 };
+
+static BOOL WINAPI EveryoneIsAnAdministrator(void)
+{
+    return TRUE;
+}
 
 void ResetSystemCalls(void)
 {
@@ -20,7 +25,12 @@ void ResetSystemCalls(void)
     Sys.GetDiskFreeSpaceExA =
         (BOOL(WINAPI *)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER))(
             void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
-    Sys.IsUserAnAdmin = ::IsUserAnAdmin;
+    // By ordinal: older shell libraries export it under no name; without it, as on systems
+    // that have no administrators, everyone counts as one.
+    Sys.IsUserAnAdmin = (BOOL(WINAPI *)(void))(void *)GetProcAddress(
+        LoadLibraryA("shell32.dll"), MAKEINTRESOURCEA(kIsUserAnAdminOrdinal));
+    if (!Sys.IsUserAnAdmin)
+        Sys.IsUserAnAdmin = EveryoneIsAnAdministrator;
 }
 
 // The table points at the real functions before any code runs.

@@ -76,11 +76,13 @@ BOOL WINAPI DiskFull(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
     return FALSE;
 }
 
-TEST_F(PackedArchive, FailedWriteIsReported)
+TEST_F(PackedArchive, FailedWriteIsReportedAndLeavesNoHalfFile)
 {
     Sys.WriteFile = DiskFull;
     EXPECT_EQ(ExtractArchiveEntry("EULA.txt", Path("full").c_str()), kErrFileNotWritten);
+    EXPECT_FALSE(Exists(Path("full")));
     EXPECT_EQ(WriteImageThroughEntry("Uninstall.vis", Path("full").c_str()), kErrFileNotWritten);
+    EXPECT_FALSE(Exists(Path("full")));
 }
 
 TEST_F(PackedArchive, ImageThroughUninstallScript)
