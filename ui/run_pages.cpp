@@ -67,8 +67,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         SwitchPage(page, RunMode == 1 ? IDD_UNINSTALL_FINISH : IDD_FINISH, FinishPageProc);
         break;
     case IDCANCEL:
-        if (ConfirmQuit(page))
-            LeaveWizard();
+        LeaveIfConfirmed(page);
         break;
     }
     return TRUE;

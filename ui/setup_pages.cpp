@@ -148,8 +148,7 @@ INT_PTR CALLBACK LicensePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
             SwitchPage(page, IDD_PROGRESS, ProgressPageProc);
         break;
     case IDCANCEL:
-        if (ConfirmQuit(page))
-            LeaveWizard();
+        LeaveIfConfirmed(page);
         break;
     case IDC_BACK:
         SwitchPage(page, IDD_WELCOME, WelcomePageProc);
@@ -308,8 +307,7 @@ INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARA
             SwitchPage(page, IDD_PROGRESS, ProgressPageProc);
         break;
     case IDCANCEL:
-        if (ConfirmQuit(page))
-            LeaveWizard();
+        LeaveIfConfirmed(page);
         break;
     case IDC_BACK:
         SwitchPage(page, IDD_LICENSE, LicensePageProc);

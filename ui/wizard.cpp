@@ -74,10 +74,11 @@ void LeaveWizard(void)
     EndWizard();
 }
 
-bool ConfirmQuit(HWND page)
+void LeaveIfConfirmed(HWND page)
 {
-    return ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-           IDYES;
+    if (ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+        IDYES)
+        LeaveWizard();
 }
 
 bool ButtonEnabled(HWND page, int id)

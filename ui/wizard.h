@@ -34,8 +34,8 @@ void LeaveWizard(void);
 // Ends the frame after Finish; WizardCancelled stays as it is.
 void EndWizard(void);
 
-// Asks message 1000 owned by the page; true when the answer is Yes.
-bool ConfirmQuit(HWND page);
+// Asks message 1000 owned by the page and leaves the wizard when the answer is Yes.
+void LeaveIfConfirmed(HWND page);
 
 // The steps every page takes first on WM_INITDIALOG: it becomes CurrentPage, its texts are
 // expanded, the link and the banner replace their placeholders.

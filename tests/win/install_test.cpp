@@ -26,13 +26,7 @@ class Install : public WindowsTest
     }
     void TearDown() override
     {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | kEngineRegistryView,
-                          &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "Tool");
-            RegDeleteValueA(key, "E2E");
-            RegCloseKey(key);
-        }
+        ForgetSampleProducts();
         WindowsTest::TearDown();
     }
 

@@ -92,13 +92,7 @@ class Lifecycle : public WindowsTest
     }
     void TearDown() override
     {
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                          &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "Tool");
-            RegCloseKey(key);
-        }
+        ForgetSampleProducts();
         WindowsTest::TearDown();
     }
     std::string Setup;

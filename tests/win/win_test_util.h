@@ -66,6 +66,22 @@ inline void RemoveTree(const std::string &path)
     RemoveDirectoryA(path.c_str());
 }
 
+// Removes what an installation of the sample ("Tool") or of a test script ("E2E") registered:
+// the product records and the sample's uninstall entry, in the engine's registry view.
+inline void ForgetSampleProducts(void)
+{
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tool",
+                    kEngineRegistryView, 0);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Veltrano", 0,
+                      KEY_ALL_ACCESS | kEngineRegistryView, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "Tool");
+        RegDeleteValueA(key, "E2E");
+        RegCloseKey(key);
+    }
+}
+
 // A test with its own scratch folder (Folder, no trailing backslash), a fresh script engine,
 // the real system calls, and a recorder for status lines.
 class WindowsTest : public ::testing::Test

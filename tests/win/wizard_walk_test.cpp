@@ -57,14 +57,7 @@ class WizardWalk : public WindowsTest
     // No earlier installation may be seen: it would ask to remove the previous version first.
     void ForgetTheProduct()
     {
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                          &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "Tool");
-            RegDeleteValueA(key, "E2E");
-            RegCloseKey(key);
-        }
+        ForgetSampleProducts();
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Veltrano\\Tool");
         DeleteFileA((ShellPath(CSIDL_DESKTOPDIRECTORY) + "\\Tool.lnk").c_str());
         RemoveTree(ShellPath(CSIDL_PROGRAMS) + "\\Tool");
