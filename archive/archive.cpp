@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "archive/format.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
 #include "script/interpreter.h"
 
 // The engine file is opened, its archive found and its entries indexed by the first access; the

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 const char kArchiveHeader[] = "<Setup Data Header>";
 const char kArchiveEnd[] = "<Setup Data End>";

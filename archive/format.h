@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "engine/types.h"
+#include "base/types.h"
 
 extern const char kArchiveHeader[]; // "<Setup Data Header>", stored without NUL
 extern const char kArchiveEnd[];    // "<Setup Data End>", stored without NUL

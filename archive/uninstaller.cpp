@@ -7,11 +7,9 @@
 
 #include "archive/archive.h"
 #include "archive/format.h"
-#include "commands/files.h"
-#include "commands/realuser.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -131,42 +129,4 @@ int ApplyPatch(const char *source, const char *patchData, const char *target)
     free(data);
     CloseHandle(file);
     return result;
-}
-
-int CommandCopyUninstall(const char *argumentStart, const char *lineEnd)
-{
-    if (FetchArguments(1, &argumentStart, lineEnd) < 1)
-        return kErrMissingArgument;
-    ShowStatus("Copying file: %s", ArgumentSlots[0]);
-    return WriteUninstaller(ArgumentSlots[0]);
-}
-
-int CommandPatchFile(const char *argumentStart, const char *lineEnd)
-{
-    if (FetchArguments(3, &argumentStart, lineEnd) < 3)
-        return kErrMissingArgument;
-    const char *source = ArgumentSlots[0];
-    const char *patchData = ArgumentSlots[1];
-    // The target: the patch data's name in the folder, with the source's last three characters
-    // (its extension) in place of its own.
-    char target[kPathSize];
-    bool fits = CopyText(target, sizeof target, ArgumentSlots[2]) &&
-                AddBackslash(target, sizeof target) && AppendText(target, sizeof target, patchData);
-    size_t sourceLength = strlen(source);
-    size_t targetLength = strlen(target);
-    if (fits && sourceLength >= 3 && targetLength >= 3)
-        memcpy(target + targetLength - 3, source + sourceLength - 3, 3);
-    else
-        fits = false;
-    ShowStatus("Patching file: %s", source);
-    BeginRealUser();
-    int result = fits ? ApplyPatch(source, patchData, target) : kErrNotPatched;
-    EndRealUser();
-    return result;
-}
-
-void InstallUninstallerCommands(void)
-{
-    SetCommand(kKwCopyUninstall, CommandCopyUninstall);
-    SetCommand(kKwPatchFile, CommandPatchFile);
 }

@@ -1,13 +1,9 @@
-// Files built from the engine's own file: the uninstaller (CopyUninstall) and patched copies
-// (PatchFile).
+// Files built from the engine's own file: the uninstaller and patched copies. The script
+// commands over them (CopyUninstall, PatchFile) are in commands/image_commands.h.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
-
-int CommandCopyUninstall(const char *argumentStart, const char *lineEnd);
-int CommandPatchFile(const char *argumentStart, const char *lineEnd);
-void InstallUninstallerCommands(void);
 
 // Writes the uninstaller to `destination`: the engine's image with every "SetupMode:Setup"
 // turned into "SetupMode:Unins", a language-neutral icon group 101 copied from group 102, then

@@ -52,3 +52,7 @@ endif()
 # Draws the engine's icons for the Windows builds.
 add_executable(mkicons tools/mkicons.cpp)
 target_compile_options(mkicons PRIVATE ${SETUP_WARNINGS})
+
+# Includes read one way through the layers of the engine.
+add_test(NAME host.layers COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-layers)
+set_tests_properties(host.layers PROPERTIES LABELS host)

@@ -5,10 +5,12 @@ set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static")
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
 set(WIN_SOURCES
+    base/syscalls.cpp
     archive/archive.cpp
     archive/uninstaller.cpp
     commands/commands.cpp
     commands/files.cpp
+    commands/image_commands.cpp
     commands/links.cpp
     commands/process.cpp
     commands/realuser.cpp
@@ -19,7 +21,6 @@ set(WIN_SOURCES
     engine/run.cpp
     engine/selfremoval.cpp
     engine/startup.cpp
-    engine/syscalls.cpp
     script/phase_thread.cpp
     ui/controls.cpp
     ui/messages.cpp
@@ -77,7 +78,7 @@ endfunction()
 # matches Windows.
 set(SETUPLIBS ${CMAKE_BINARY_DIR}/SetupLib32.dll ${CMAKE_BINARY_DIR}/SetupLib64.dll)
 build_for_both_architectures(${SETUPLIBS}
-    "${CMAKE_SOURCE_DIR}/commands/setuplib/setuplib.cpp;${CMAKE_SOURCE_DIR}/commands/shelltoken.cpp;${CMAKE_SOURCE_DIR}/engine/text.cpp"
+    "${CMAKE_SOURCE_DIR}/commands/setuplib/setuplib.cpp;${CMAKE_SOURCE_DIR}/commands/shelltoken.cpp;${CMAKE_SOURCE_DIR}/base/text.cpp"
     -shared -Wl,--kill-at -ladvapi32 -luser32)
 add_custom_target(setuplib ALL DEPENDS ${SETUPLIBS})
 

@@ -1,6 +1,6 @@
 #include "commands/commands.h"
 
-#include "archive/uninstaller.h"
+#include "commands/image_commands.h"
 #include "commands/files.h"
 #include "commands/links.h"
 #include "commands/process.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "commands/shelltoken.h"
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/variables.h"
 
 enum { kOsVista = 128 };

@@ -3,7 +3,7 @@
 #include <limits.h>
 #include <string.h>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 static void Put16(uint8_t *p, uint16_t v)
 {

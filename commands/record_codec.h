@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "engine/types.h"
+#include "base/types.h"
 
 enum { kProductRecordSize = 806, kRecordTextSize = 260 };
 

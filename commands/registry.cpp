@@ -5,9 +5,9 @@
 #include <string.h>
 
 #include "commands/realuser.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
+#include "base/text.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

@@ -4,9 +4,9 @@
 
 #include <string.h>
 
-#include "engine/globals.h"
-#include "engine/syscalls.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"

@@ -5,9 +5,9 @@
 #include <string.h>
 
 #include "commands/files.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
+#include "base/text.h"
 #include "resources/resource.h"
 
 const char kSelfRemovalBatch[] = "VTAutoDel.bat";

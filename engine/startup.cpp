@@ -9,10 +9,10 @@
 #include "commands/files.h"
 #include "commands/realuser.h"
 #include "commands/record.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
 #include "resources/resource.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 

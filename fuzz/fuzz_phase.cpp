@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

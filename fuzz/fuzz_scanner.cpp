@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/types.h"
+#include "base/types.h"
 #include "script/scanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

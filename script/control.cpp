@@ -1,7 +1,7 @@
 #include "script/control.h"
 
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "script/control.h"
 #include "script/scanner.h"
 #include "script/variables.h"

@@ -4,34 +4,8 @@
 
 #include <stdint.h>
 
-#include "engine/text.h"
-
-// Result codes of commands and of run control; 0 is success.
-enum ResultCode {
-    kOk = 0,
-    kErrNoServiceManager = 1,
-    kErrMissingArgument = 3,
-    kErrTableFull = 4,
-    kErrProgramNotClosed = 6,
-    kErrFolderNotCreated = 7,
-    kErrFileNotWritten = 8,
-    kErrLinkNotCreated = 9,
-    kErrRegRootSz = 11,
-    kErrRegRootDw = 12,
-    kErrStartup = 13,
-    kErrThreadNotStarted = 14,
-    kErrPreviousVersion = 15,
-    kErrNotAdministrator = 16,
-    kErrArchive = 17,
-    kErrFileNotDeleted = 19,
-    kErrFolderNotRemoved = 20,
-    kErrRegRootDeleteKey = 21,
-    kErrRegRootDeleteValue = 22,
-    kErrNotPatched = 24,
-    kErrNotStarted = 27,
-    kErrPhaseMissing = 28,
-    kErrScriptError = 29,
-};
+#include "base/results.h"
+#include "base/text.h"
 
 // Progress protocol messages (WM_APP + n) sent to ProgressWindow.
 enum ProgressMessage {

@@ -4,7 +4,7 @@
 
 #include <objbase.h>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/interpreter.h"
 
 static CRITICAL_SECTION TableSection;

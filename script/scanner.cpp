@@ -1,6 +1,6 @@
 #include "script/scanner.h"
 
-#include "engine/text.h"
+#include "base/text.h"
 
 #define KEYWORD(name, code, minArgs, maxArgs)                                                      \
     {                                                                                              \

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "script/scanner.h"
 
 enum { kTableGrowth = 16 };

@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "archive/format.h"
-#include "engine/text.h"
-#include "engine/types.h"
+#include "base/text.h"
+#include "base/types.h"
 #include "script/scanner.h"
 #include "tools/toolfiles.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/format.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "tools/toolfiles.h"
 
 namespace

@@ -5,8 +5,8 @@
 
 #include <utility>
 
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

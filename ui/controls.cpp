@@ -2,8 +2,8 @@
 
 #include <shellapi.h>
 
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 
 static const char kBannerClass[] = "CBannerWnd";
 static const char kLinkClass[] = "CHyperlinkWnd";

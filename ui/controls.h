@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "engine/types.h"
+#include "base/types.h"
 
 class CBannerWnd
 {

@@ -3,8 +3,8 @@
 #include <shlwapi.h>
 
 #include "commands/files.h"
-#include "engine/globals.h"
-#include "engine/text.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"

@@ -7,8 +7,8 @@
 
 #include "commands/files.h"
 #include "commands/record.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/phase_thread.h"

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "resources/resource.h"
 #include "ui/messages.h"
 

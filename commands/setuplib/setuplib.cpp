@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "commands/shelltoken.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 enum { kCommandSize = 1300 };
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/text.h"
-#include "engine/types.h"
+#include "base/text.h"
+#include "base/types.h"
 #include "script/scanner.h"
 
 namespace

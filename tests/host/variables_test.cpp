@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 

@@ -7,7 +7,7 @@
 
 #include "archive/archive.h"
 #include "archive/format.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include "tests/win/win_test_util.h"
 
 #include "commands/record.h"
-#include "engine/text.h"
+#include "base/text.h"
 #include "tests/win/robot.h"
 
 namespace

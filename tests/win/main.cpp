@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/phase_thread.h"
 
 static int HoldFile(const char *path, const char *milliseconds)

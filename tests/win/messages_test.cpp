@@ -1,7 +1,7 @@
 // Messages from the string table, the code-to-message map, and text expansion in dialogs.
 #include "tests/win/win_test_util.h"
 
-#include "engine/text.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "tests/win/robot.h"
 #include "ui/messages.h"

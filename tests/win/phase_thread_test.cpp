@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/interpreter.h"
 #include "script/phase_thread.h"
 #include "script/scanner.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "commands/realuser.h"
-#include "engine/globals.h"
+#include "base/globals.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 #include "tests/win/win_test_util.h"

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 
 #include "commands/record.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace
 {

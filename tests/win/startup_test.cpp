@@ -6,7 +6,7 @@
 #include "commands/record.h"
 #include "engine/run.h"
 #include "engine/startup.h"
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace
 {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "engine/globals.h"
-#include "engine/syscalls.h"
+#include "base/globals.h"
+#include "base/syscalls.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 

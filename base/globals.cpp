@@ -1,4 +1,4 @@
-#include "engine/globals.h"
+#include "base/globals.h"
 
 int RunMode = 0;
 bool SilentMode = false;

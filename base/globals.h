@@ -2,7 +2,7 @@
 // void * so that the portable core compiles without system headers.
 #pragma once
 
-#include "engine/types.h"
+#include "base/types.h"
 
 extern int RunMode;         // 0 Setup, 1 Uninstall; fixed during start-up
 extern bool SilentMode;     // installation path given on the command line: no wizard

@@ -1,6 +1,6 @@
-#include "engine/syscalls.h"
+#include "base/syscalls.h"
 
-#include "script/interpreter.h"
+#include "base/results.h"
 
 SystemCallTable Sys;
 
