@@ -87,7 +87,7 @@ add_library(setupres OBJECT resources/setup.rc)
 target_include_directories(setupres PRIVATE ${ICON_DIR} ${CMAKE_SOURCE_DIR}/resources
                            ${CMAKE_SOURCE_DIR})
 set_source_files_properties(resources/setup.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h")
+    "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/version.h")
 add_dependencies(setupres icons)
 
 # The engine without an archive: Setup.exe.
@@ -113,7 +113,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:setupres>)
-target_link_libraries(win_tests PRIVATE setupcore gtest)
+target_link_libraries(win_tests PRIVATE setupcore gtest version)
 target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            BUILD_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(win_tests Setup sample)

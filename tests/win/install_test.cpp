@@ -92,6 +92,14 @@ TEST_F(Install, StoppedRunsLogTheMessageAndTheFailure)
     }
 }
 
+TEST_F(Install, TheEngineCarriesItsVersion)
+{
+    for (const std::string &file : {BuildPath("Setup.exe"), Setup}) {
+        EXPECT_EQ(VersionText(file, "FileVersion"), "1.0.0.0") << file;
+        EXPECT_EQ(VersionText(file, "ProductName"), "Veltrano Setup Engine") << file;
+    }
+}
+
 TEST_F(Install, AnOldLogIsReplaced)
 {
     WriteFileText(Log, std::string(4000, 'o'));

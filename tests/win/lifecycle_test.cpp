@@ -158,6 +158,7 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0).size(), 90u);
     EXPECT_NE(GroupIcon(image, IDI_SETUP, austrian), GroupIcon(image, IDI_UNINSTALL, austrian));
     FreeLibrary(image);
+    EXPECT_EQ(VersionText(Installed + "\\Uninstall.exe", "FileVersion"), "1.0.0.0");
 
     // Started from the installation folder, the uninstaller only starts its temporary copy. The
     // copy opens its wizard; left at once, it ends and its batch deletes it.

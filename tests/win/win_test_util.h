@@ -82,6 +82,21 @@ inline void ForgetSampleProducts(void)
     }
 }
 
+// A text of the file's version resource ("FileVersion", "ProductName"...); "<none>" without.
+inline std::string VersionText(const std::string &path, const char *name)
+{
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::vector<char> data(size + 1);
+    char *value = nullptr;
+    UINT length = 0;
+    std::string query = std::string("\\StringFileInfo\\0C0704E4\\") + name;
+    if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), query.c_str(), (void **)&value, &length) || !value)
+        return "<none>";
+    return value;
+}
+
 // A test with its own scratch folder (Folder, no trailing backslash), a fresh script engine,
 // the real system calls, and a recorder for status lines.
 class WindowsTest : public ::testing::Test
