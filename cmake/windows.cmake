@@ -41,7 +41,7 @@ set(ENGINE_SIZE_FLAGS -ffunction-sections -fno-exceptions -fno-rtti
 add_library(setupcore STATIC ${CORE_SOURCES} ${WIN_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS} ${ENGINE_SIZE_FLAGS})
-target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid comctl32 gdi32 advapi32 user32)
+target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid gdi32 advapi32 user32)
 
 # Tools of the host build that this build runs: the packer and the icon painter.
 set(SETUP_HOST_TOOLS ${CMAKE_SOURCE_DIR}/build/host CACHE PATH "host build with mksetup, mkicons")

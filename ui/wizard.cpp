@@ -43,8 +43,14 @@ void RunWizard(void)
 {
     WizardCancelled = 0;
     RebootRequested = 0;
+    // The common controls library is loaded only now: a silent run does not need it, and
+    // loading it costs start-up time. The progress bar's class comes from it.
+    typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX *);
+    InitControls initControls =
+        (InitControls)(void *)GetProcAddress(LoadLibraryA("comctl32.dll"), "InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    if (initControls)
+        initControls(&controls);
     // The folder browser and the shell calls of phase 2 want COM on this thread.
     bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     DialogBoxParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_FRAME), nullptr, FrameDialogProc, 0);
