@@ -94,6 +94,14 @@ static bool FindEntry(const char *name, ArchiveIndexEntry *entry)
     return OpenArchive() && FindIndexedEntry(&ArchiveIndex, name, entry);
 }
 
+bool ArchiveIsComplete(void)
+{
+    EnterCriticalSection(&archiveLock);
+    bool complete = OpenArchive() && ArchiveIndex.ending == kArchiveEndMarker;
+    LeaveCriticalSection(&archiveLock);
+    return complete;
+}
+
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 {
     uint8_t *buffer = nullptr;

@@ -25,3 +25,8 @@ uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size);
 
 // The platform's file copy when `source` exists on disk (0, or 8), else ExtractArchiveEntry.
 int CopyFileOrEntry(const char *source, const char *destination);
+
+// True when the engine file carries an archive whose every entry lies inside the file and
+// which ends at its end marker: a setup that was cut or damaged on its way fails this. The
+// uninstaller's archive has no end marker by design.
+bool ArchiveIsComplete(void);

@@ -245,9 +245,12 @@ static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t na
 bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index)
 {
     memset(index, 0, sizeof *index);
+    index->ending = kArchiveCut;
     char name[kIndexedNameLimit + 1];
     bool complete = true;
     uint32_t q = start;
+    if (q >= r->length)
+        index->ending = kArchiveNoMarker;
     while (q < r->length) {
         const uint8_t *at;
         if (r->length - q >= kArchiveEndLength) {
@@ -256,8 +259,10 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
                 complete = false;
                 break;
             }
-            if (memcmp(at, kArchiveEnd, kArchiveEndLength) == 0)
+            if (memcmp(at, kArchiveEnd, kArchiveEndLength) == 0) {
+                index->ending = kArchiveEndMarker;
                 break;
+            }
         }
         // The name runs to the first NUL, read a piece at a time; only its start is kept.
         uint32_t p = q;
@@ -291,6 +296,8 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
             break;
         }
         q = dataOffset + size;
+        if (q == r->length)
+            index->ending = kArchiveNoMarker;
     }
     for (uint32_t i = 0; i < index->count; i++)
         index->entries[i].name = index->names + index->entries[i].nameAt;

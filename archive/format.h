@@ -66,7 +66,8 @@ struct ArchiveReader {
 uint32_t LocateArchiveThrough(ArchiveReader *reader);
 
 // Walks the archive from `start` once, as FindArchiveEntry would, and indexes every entry up to
-// the end marker or the first entry that does not fit. Names longer than kIndexedNameLimit are
+// the end marker or the first entry that does not fit; index->ending tells which (an
+// ArchiveEnding). Names longer than kIndexedNameLimit are
 // left out (nothing the engine looks up is that long). False when memory ran out; the entries
 // indexed until then stay usable. The index is freed with FreeArchiveIndex.
 enum { kIndexedNameLimit = 1024 };

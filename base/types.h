@@ -41,6 +41,13 @@ struct ArchiveIndexEntry {
 };
 
 // The archive's entries sorted by name ignoring ASCII case, then by order.
+// How the walk that built an index ended.
+enum ArchiveEnding {
+    kArchiveEndMarker = 0, // at the end marker: every entry lies inside the file
+    kArchiveNoMarker = 1,  // at the end of the file without a marker (the uninstaller's archive)
+    kArchiveCut = 2,       // at an entry that does not fit: the file is cut or damaged
+};
+
 struct ArchiveIndexData {
     ArchiveIndexEntry *entries;
     uint32_t count;
@@ -48,6 +55,7 @@ struct ArchiveIndexData {
     char *names; // every name, each closed by a NUL
     uint32_t namesUsed;
     uint32_t namesCapacity;
+    int ending; // an ArchiveEnding
 };
 
 // Optional lock around the variable table, installed by a platform layer whose threads

@@ -144,6 +144,10 @@ static int StartUp(bool *exitNow)
         *exitNow = result == kOk;
         return result;
     }
+    // A setup that was cut or damaged on its way installs nothing: its whole archive is
+    // walked before anything else is done.
+    if (RunMode == 0 && !ArchiveIsComplete())
+        return kErrArchive;
     uint32_t length = 0;
     uint8_t *text = LoadFileOrEntry(RunMode == 0 ? "Setup.vis" : "Uninstall.vis", 1, &length);
     if (!text)

@@ -199,6 +199,32 @@ TEST(ArchiveFormat, WalkEndsCleanlyOrAtTheEndMarker)
     EXPECT_EQ(NextArchiveEntry(bytes.data(), bytes.size(), &cursor, &e), kWalkEnd);
 }
 
+TEST(ArchiveFormat, IndexTellsHowTheArchiveEnds)
+{
+    std::string whole =
+        FakePe() + Archive({{"Uninstall.vis", "uninstall"}, {"Setup.vis", "setup"}});
+    struct Case {
+        std::string file;
+        int ending;
+    } cases[] = {
+        {whole, kArchiveEndMarker},
+        {whole + "signature after the marker", kArchiveEndMarker},
+        {FakePe() + Archive({}), kArchiveEndMarker},
+        {FakePe() + Archive({{"Uninstall.vis", "uninstall"}}, false), kArchiveNoMarker},
+        {FakePe() + Archive({}, false), kArchiveNoMarker},
+        {whole.substr(0, whole.size() - 1), kArchiveCut},                     // in the end marker
+        {whole.substr(0, whole.size() - kArchiveEndLength - 2), kArchiveCut}, // in an entry
+        {whole.substr(0, FakePe().size() + kArchiveHeaderLength + 3), kArchiveCut}, // a name
+        {FakePe() + Archive({{"a", "1"}}, false) + "junk", kArchiveCut},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> bytes(c.file.begin(), c.file.end());
+        Indexed indexed(bytes);
+        ASSERT_NE(indexed.start, 0u) << c.file.size();
+        EXPECT_EQ(indexed.index.ending, c.ending) << "file of " << c.file.size() << " bytes";
+    }
+}
+
 TEST(ArchiveFormat, TruncationAtEveryByteNeverReadsOutside)
 {
     std::string file = FakePe() + Archive({{"Uninstall.vis", "uninstall"}, {"Setup.vis", "setup"}});

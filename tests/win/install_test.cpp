@@ -4,6 +4,7 @@
 // script with the sample's archive.
 #include "tests/win/win_test_util.h"
 
+#include "archive/format.h"
 #include "commands/record.h"
 #include "base/text.h"
 #include "tests/win/robot.h"
@@ -164,6 +165,23 @@ TEST_F(Install, StartUpFailures)
     EXPECT_EQ(Run(bare, ""), 13u);
     ASSERT_TRUE(robot.Wait());
     EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
+}
+
+TEST_F(Install, ACutSetupInstallsNothing)
+{
+    std::string whole = ReadFileText(Setup);
+    size_t start = LocateArchive((const uint8_t *)whole.data(), whole.size());
+    ASSERT_NE(start, 0u);
+    size_t cuts[] = {start - 5, start + 10, whole.size() / 2 + start / 2, whole.size() - 3};
+    for (size_t cut : cuts) {
+        WriteFileText(Setup, whole.substr(0, cut));
+        EXPECT_EQ(InstallWith(""), 13u) << "cut at " << cut;
+        EXPECT_EQ(ReadFileText(Log), "A critical error has occured. Setup can not continue.\nMaybe "
+                                     "the Setup file is corrupt!\r\n" +
+                                         std::string(kLogFailure))
+            << "cut at " << cut;
+        EXPECT_FALSE(Exists(Path("Tool"))) << "cut at " << cut;
+    }
 }
 
 class BuiltIns : public Install
