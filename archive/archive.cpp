@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "archive/format.h"
+#include "base/crc32c.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "script/interpreter.h"
@@ -109,7 +110,8 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry) && entry.size <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
-    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
+    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size) &&
+        (!entry.hasSum || Crc32c(0, buffer, entry.size) == entry.sum)) {
         memset(buffer + entry.size, 0, spare);
         *size = entry.size;
     } else {
@@ -121,15 +123,19 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 }
 
 // Writes bytes [first, end) of the engine file to a new file at `destination`, a block at a
-// time. 0; 8 the destination could not be created or written; 17 the engine file read failed.
-// A destination that could not be written whole is removed: no half file is left behind.
-static int CopyEngineBytes(uint32_t first, uint32_t end, const char *destination)
+// time; `entry`'s data, which ends at `end`, is checked against its checksum on the way when
+// the archive has one. 0; 8 the destination could not be created or written, or the entry's
+// bytes are damaged; 17 the engine file read failed. A destination that could not be written
+// whole and right is removed: no half or damaged file is left behind.
+static int CopyEngineBytes(uint32_t first, uint32_t end, const ArchiveIndexEntry *entry,
+                           const char *destination)
 {
     HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE)
         return kErrFileNotWritten;
     int result = kOk;
+    uint32_t sum = 0;
     for (uint32_t at = first; at < end;) {
         uint32_t count = end - at < kCopyBlock ? end - at : kCopyBlock;
         DWORD written = 0;
@@ -137,12 +143,18 @@ static int CopyEngineBytes(uint32_t first, uint32_t end, const char *destination
             result = kErrArchive;
             goto done;
         }
+        if (entry->hasSum && at + count > entry->dataOffset) {
+            uint32_t skip = at < entry->dataOffset ? entry->dataOffset - at : 0;
+            sum = Crc32c(sum, copyBlock + skip, count - skip);
+        }
         if (!Sys.WriteFile(out, copyBlock, count, &written, nullptr) || written != count) {
             result = kErrFileNotWritten;
             goto done;
         }
         at += count;
     }
+    if (entry->hasSum && sum != entry->sum)
+        result = kErrFileNotWritten;
 done:
     CloseHandle(out);
     if (result != kOk)
@@ -158,7 +170,7 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry)) {
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
-        result = CopyEngineBytes(first, entry.dataOffset + entry.size, destination);
+        result = CopyEngineBytes(first, entry.dataOffset + entry.size, &entry, destination);
     }
     LeaveCriticalSection(&archiveLock);
     return result;

@@ -7,11 +7,13 @@
 #include <stdint.h>
 
 // The entry's data followed by `spare` zero bytes; *size gets the data length. Null when the
-// name is not found, the engine file cannot be read, or memory runs out.
+// name is not found, its bytes do not match the archive's checksum, the engine file cannot be read,
+// or memory runs out.
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size);
 
 // Writes the entry to `destination`, replacing it. 0; 8 the destination could not be created
-// or written; 17 the engine file could not be read or no entry has that name (the destination
+// or written, or the entry's bytes do not match the archive's checksum (the destination is
+// then removed); 17 the engine file could not be read or no entry has that name (the destination
 // is then left untouched).
 int ExtractArchiveEntry(const char *name, const char *destination);
 

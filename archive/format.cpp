@@ -1,5 +1,7 @@
 #include "archive/format.h"
 
+#include "base/crc32c.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,6 +9,7 @@
 
 const char kArchiveHeader[] = "<Setup Data Header>";
 const char kArchiveEnd[] = "<Setup Data End>";
+const char kIntegrityTag[] = "<Setup Data Sums>";
 
 static uint16_t Read16(const uint8_t *p)
 {
@@ -222,7 +225,7 @@ static bool Reserve(void **buffer, uint32_t *capacity, uint64_t needed, size_t e
 }
 
 static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t nameLength,
-                          uint32_t dataOffset, uint32_t size)
+                          uint32_t dataOffset, uint32_t size, uint32_t order)
 {
     if (!Reserve((void **)&index->entries, &index->capacity, (uint64_t)index->count + 1,
                  sizeof(ArchiveIndexEntry)) ||
@@ -235,11 +238,83 @@ static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t na
     e->nameLength = nameLength;
     e->dataOffset = dataOffset;
     e->size = size;
-    e->order = index->count++;
+    e->order = order;
+    e->sum = 0;
+    e->hasSum = 0;
+    index->count++;
     memcpy(index->names + index->namesUsed, name, nameLength);
     index->names[index->namesUsed + nameLength] = 0;
     index->namesUsed += nameLength + 1;
     return true;
+}
+
+// Where the record after the end marker keeps its sums, when it is there and fits the file and
+// the archive's `entries`; 0 otherwise.
+static size_t SumsOffset(const uint8_t *tagAndCount, size_t recordAt, size_t size, uint32_t entries)
+{
+    if (memcmp(tagAndCount, kIntegrityTag, kIntegrityTagLength) != 0 ||
+        Read32(tagAndCount + kIntegrityTagLength) != entries)
+        return 0;
+    size_t sums = recordAt + kIntegrityTagLength + 4;
+    return (size - sums) / 4 >= entries ? sums : 0;
+}
+
+// Gives each indexed entry its checksum from the record at `recordAt`, when there is a record
+// that fits the `walked` entries.
+// A record that begins but does not fit (the file was cut inside it) marks the archive cut.
+static void ReadSums(ArchiveReader *r, uint32_t recordAt, uint32_t walked, ArchiveIndexData *index)
+{
+    uint32_t left = r->length - recordAt;
+    uint32_t tagPart = left < kIntegrityTagLength ? left : (uint32_t)kIntegrityTagLength;
+    const uint8_t *head = tagPart ? ReaderBytes(r, recordAt, tagPart, kWalkAhead) : nullptr;
+    if (!head || memcmp(head, kIntegrityTag, tagPart) != 0)
+        return; /* no record: a setup packed before it existed, perhaps signed */
+    head = left >= kIntegrityTagLength + 4
+               ? ReaderBytes(r, recordAt, kIntegrityTagLength + 4, kWalkAhead)
+               : nullptr;
+    size_t sums = head ? SumsOffset(head, recordAt, r->length, walked) : 0;
+    if (sums == 0) {
+        index->ending = kArchiveCut;
+        return;
+    }
+    for (uint32_t i = 0; i < index->count; i++) {
+        ArchiveIndexEntry *e = &index->entries[i];
+        const uint8_t *at = ReaderBytes(r, (uint32_t)(sums + (size_t)e->order * 4), 4, kWalkAhead);
+        if (!at)
+            return;
+        e->sum = Read32(at);
+        e->hasSum = 1;
+    }
+}
+
+SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, ArchiveEntry *damaged)
+{
+    size_t cursor = start;
+    ArchiveEntry entry;
+    uint32_t entries = 0;
+    WalkStep step;
+    while ((step = NextArchiveEntry(data, size, &cursor, &entry)) == kWalkEntry)
+        entries++;
+    if (step == kWalkBroken)
+        return kSumsMalformed;
+    if (size - cursor < kArchiveEndLength ||
+        memcmp(data + cursor, kArchiveEnd, kArchiveEndLength) != 0)
+        return kSumsAbsent;
+    size_t recordAt = cursor + kArchiveEndLength;
+    if (size - recordAt < kIntegrityTagLength + 4 ||
+        memcmp(data + recordAt, kIntegrityTag, kIntegrityTagLength) != 0)
+        return kSumsAbsent;
+    size_t sums = SumsOffset(data + recordAt, recordAt, size, entries);
+    if (sums == 0)
+        return kSumsMalformed;
+    cursor = start;
+    for (uint32_t i = 0; NextArchiveEntry(data, size, &cursor, &entry) == kWalkEntry; i++) {
+        if (Crc32c(0, data + entry.dataOffset, entry.size) != Read32(data + sums + 4 * i)) {
+            *damaged = entry;
+            return kSumsDamaged;
+        }
+    }
+    return kSumsGood;
 }
 
 bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index)
@@ -249,6 +324,7 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
     char name[kIndexedNameLimit + 1];
     bool complete = true;
     uint32_t q = start;
+    uint32_t walked = 0;
     if (q >= r->length)
         index->ending = kArchiveNoMarker;
     while (q < r->length) {
@@ -291,14 +367,17 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
             break;
         uint32_t nameLength = p - q;
         if (nameLength <= kIndexedNameLimit &&
-            !AddIndexEntry(index, name, nameLength, dataOffset, size)) {
+            !AddIndexEntry(index, name, nameLength, dataOffset, size, walked)) {
             complete = false;
             break;
         }
         q = dataOffset + size;
+        walked++;
         if (q == r->length)
             index->ending = kArchiveNoMarker;
     }
+    if (index->ending == kArchiveEndMarker)
+        ReadSums(r, q + kArchiveEndLength, walked, index);
     for (uint32_t i = 0; i < index->count; i++)
         index->entries[i].name = index->names + index->entries[i].nameAt;
     if (index->count > 1)

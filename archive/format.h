@@ -12,6 +12,13 @@ extern const char kArchiveHeader[]; // "<Setup Data Header>", stored without NUL
 extern const char kArchiveEnd[];    // "<Setup Data End>", stored without NUL
 enum { kArchiveHeaderLength = 19, kArchiveEndLength = 16 };
 
+// The integrity record the packer writes after the end marker: the tag "<Setup Data Sums>"
+// (without NUL), a 32-bit count of entries, then the CRC-32C of each entry's data in archive
+// order, 32 bits each, little-endian. A signature added later goes after it. A setup without
+// the record (packed before it existed) is read as before, without checks.
+extern const char kIntegrityTag[];
+enum { kIntegrityTagLength = 17 };
+
 struct ArchiveEntry {
     const char *name; // points into the data; nameLength bytes, followed by the NUL
     size_t nameLength;
@@ -42,6 +49,17 @@ WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, Arch
 bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char *name,
                       ArchiveEntry *entry);
 
+enum SumCheck {
+    kSumsAbsent,    // no record after the end marker
+    kSumsGood,      // every entry matches its checksum
+    kSumsDamaged,   // an entry's bytes do not match its checksum
+    kSumsMalformed, // a record whose count differs from the entries, or that runs past the file
+};
+
+// Checks the record of an archive held in memory, walking from `start` (after the header
+// magic). On kSumsDamaged *damaged is the first entry that does not match.
+SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, ArchiveEntry *damaged);
+
 // Archive start of an engine file: where the packer puts it, right after the magic at the end
 // of the image; failing that, the last magic after the image end (or anywhere after byte 0 when
 // the data is not a PE image). 0 when the file carries no archive.
@@ -67,9 +85,10 @@ uint32_t LocateArchiveThrough(ArchiveReader *reader);
 
 // Walks the archive from `start` once, as FindArchiveEntry would, and indexes every entry up to
 // the end marker or the first entry that does not fit; index->ending tells which (an
-// ArchiveEnding). Names longer than kIndexedNameLimit are
-// left out (nothing the engine looks up is that long). False when memory ran out; the entries
-// indexed until then stay usable. The index is freed with FreeArchiveIndex.
+// ArchiveEnding; an integrity record that begins after the marker but does not fit the file or
+// the entries counts as cut). Entries get their checksums from the record. Names longer than
+// kIndexedNameLimit are left out (nothing the engine looks up is that long). False when memory ran
+// out; the entries indexed until then stay usable. The index is freed with FreeArchiveIndex.
 enum { kIndexedNameLimit = 1024 };
 bool BuildArchiveIndex(ArchiveReader *reader, uint32_t start, ArchiveIndexData *index);
 

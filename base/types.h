@@ -38,6 +38,8 @@ struct ArchiveIndexEntry {
     uint32_t dataOffset;
     uint32_t size;
     uint32_t order; // position in the archive: among entries named alike the first wins
+    uint32_t sum;   // CRC-32C of the data, from the integrity record
+    uint32_t hasSum;
 };
 
 // The archive's entries sorted by name ignoring ASCII case, then by order.

@@ -284,6 +284,16 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
                cursor);
         status = 1;
     }
+    ArchiveEntry damaged;
+    SumCheck sums = VerifyArchiveSums(file.data(), file.size(), start, &damaged);
+    if (sums == kSumsDamaged) {
+        printf("%s: entry %.*s is damaged: its bytes do not match its checksum\n", path.c_str(),
+               (int)damaged.nameLength, damaged.name);
+        status = 1;
+    } else if (sums == kSumsMalformed && step != kWalkBroken) {
+        printf("%s: the checksum record does not fit the archive\n", path.c_str());
+        status = 1;
+    }
     if (std::none_of(scripts.begin(), scripts.end(), [](const auto &s) {
             return EqualIgnoringCase(s.first.c_str(), "Setup.vis");
         })) {

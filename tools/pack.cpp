@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "base/crc32c.h"
 #include "base/text.h"
 #include "tools/toolfiles.h"
 
@@ -82,13 +83,19 @@ bool CollectInputs(const std::vector<std::string> &paths, std::vector<Input> *in
     return true;
 }
 
+void AppendLittleEndian(std::vector<uint8_t> *bytes, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes->push_back((uint8_t)(value >> shift));
+}
+
 bool WriteBytes(FILE *out, const void *bytes, size_t count)
 {
     return count == 0 || fwrite(bytes, 1, count, out) == count;
 }
 
-// Copies exactly `size` bytes of the file at `path` to `out`.
-bool CopyInto(FILE *out, const Input &in)
+// Copies exactly `size` bytes of the file at `path` to `out`, and sums them into *sum.
+bool CopyInto(FILE *out, const Input &in, uint32_t *sum)
 {
     FILE *f = fopen(in.path.c_str(), "rb");
     if (!f)
@@ -100,6 +107,7 @@ bool CopyInto(FILE *out, const Input &in)
         size_t got = fread(buffer, 1, want, f);
         if (got != want || !WriteBytes(out, buffer, got))
             break;
+        *sum = Crc32c(*sum, buffer, got);
         left -= got;
     }
     bool complete = left == 0 && fgetc(f) == EOF;
@@ -117,19 +125,25 @@ bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
     }
     bool ok = WriteBytes(out, stub.data(), stub.size()) &&
               WriteBytes(out, kArchiveHeader, kArchiveHeaderLength);
+    // The integrity record: tag, count, then each entry's CRC-32C, little-endian.
+    std::vector<uint8_t> record(kIntegrityTag, kIntegrityTag + kIntegrityTagLength);
+    AppendLittleEndian(&record, (uint32_t)inputs.size());
     for (size_t i = 0; ok && i < inputs.size(); i++) {
         const Input &in = inputs[i];
         uint32_t size = (uint32_t)in.size;
         uint8_t field[4] = {(uint8_t)size, (uint8_t)(size >> 8), (uint8_t)(size >> 16),
                             (uint8_t)(size >> 24)};
         ok = WriteBytes(out, in.name.c_str(), in.name.size() + 1) && WriteBytes(out, field, 4);
-        if (ok && !CopyInto(out, in)) {
+        uint32_t sum = 0;
+        if (ok && !CopyInto(out, in, &sum)) {
             *error = "cannot read " + in.path + " (or it changed while being packed)";
             fclose(out);
             return false;
         }
+        AppendLittleEndian(&record, sum);
     }
-    ok = ok && WriteBytes(out, kArchiveEnd, kArchiveEndLength);
+    ok = ok && WriteBytes(out, kArchiveEnd, kArchiveEndLength) &&
+         WriteBytes(out, record.data(), record.size());
     if (fclose(out) != 0)
         ok = false;
     if (!ok && error->empty())
@@ -154,7 +168,10 @@ bool ReadsBack(const std::string &path, size_t stubSize, size_t entries, std::st
         while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &entry)) == kWalkEntry)
             found++;
     }
-    if (step == kWalkEnd && found == entries)
+    ArchiveEntry damaged;
+    if (step == kWalkEnd && found == entries &&
+        VerifyArchiveSums(file.data(), file.size(), stubSize + kArchiveHeaderLength, &damaged) ==
+            kSumsGood)
         return true;
     *error = "the packed file does not read back as an archive of " + std::to_string(entries) +
              " entries";
@@ -241,6 +258,27 @@ int RunPack(int argc, char **argv)
     return 0;
 }
 
+static int ReportSums(const char *command, const std::vector<uint8_t> &file, size_t start)
+{
+    ArchiveEntry damaged;
+    switch (VerifyArchiveSums(file.data(), file.size(), start, &damaged)) {
+    case kSumsGood:
+        return 0;
+    case kSumsAbsent:
+        fprintf(stderr,
+                "mksetup %s: no checksums: packed before they existed, so nothing is "
+                "checked\n",
+                command);
+        return 0;
+    case kSumsDamaged:
+        return Fail(command, "entry " + std::string(damaged.name, damaged.nameLength) +
+                                 " is damaged: its bytes do not match its checksum");
+    case kSumsMalformed:
+        break;
+    }
+    return Fail(command, "the checksum record does not fit the archive: the file is damaged");
+}
+
 int RunList(int argc, char **argv)
 {
     if (argc != 1) {
@@ -251,6 +289,7 @@ int RunList(int argc, char **argv)
     size_t cursor;
     if (!ReadEngineFile("list", argv[0], &file, &cursor))
         return 1;
+    size_t start = cursor;
     ArchiveEntry entry;
     WalkStep step;
     while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &entry)) == kWalkEntry)
@@ -258,7 +297,7 @@ int RunList(int argc, char **argv)
     if (step == kWalkBroken)
         return Fail("list", "the entry at offset " + std::to_string(cursor) +
                                 " does not fit in the file: the archive is damaged");
-    return 0;
+    return ReportSums("list", file, start);
 }
 
 int RunExtract(int argc, char **argv)

@@ -216,6 +216,10 @@ TEST(ArchiveFormat, IndexTellsHowTheArchiveEnds)
         {whole.substr(0, whole.size() - kArchiveEndLength - 2), kArchiveCut}, // in an entry
         {whole.substr(0, FakePe().size() + kArchiveHeaderLength + 3), kArchiveCut}, // a name
         {FakePe() + Archive({{"a", "1"}}, false) + "junk", kArchiveCut},
+        {whole + std::string(kIntegrityTag, 9), kArchiveCut}, // a record cut in its tag
+        {whole + kIntegrityTag + std::string("\2\0\0\0abcdefg", 11), kArchiveCut},
+        {whole + kIntegrityTag + std::string("\3\0\0\0abcdefghijkl", 16), kArchiveCut},
+        {whole + kIntegrityTag + std::string("\2\0\0\0abcdefgh", 12), kArchiveEndMarker},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> bytes(c.file.begin(), c.file.end());
