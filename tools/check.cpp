@@ -302,10 +302,15 @@ std::vector<Finding> CheckScript(const std::string &text, const std::vector<std:
     return Checker(text, entries).Run();
 }
 
+const char CheckUsage[] =
+    "usage: mksetup check FILE...\n"
+    "Reports what in scripts (or in the scripts inside setup files) would silently misbehave,\n"
+    "one \"file:line: message\" line each. Exit status 1 when anything was found.\n";
+
 int RunCheck(int argc, char **argv)
 {
     if (argc < 1) {
-        fputs("usage: mksetup check FILE...   (scripts, or setup files)\n", stderr);
+        fputs(CheckUsage, stderr);
         return 2;
     }
     int status = 0;
@@ -313,7 +318,8 @@ int RunCheck(int argc, char **argv)
         std::vector<uint8_t> file;
         if (!ReadBinaryFile(argv[i], &file)) {
             fprintf(stderr, "mksetup check: cannot read %s\n", argv[i]);
-            return 2;
+            status = 1;
+            continue;
         }
         size_t start =
             ImageEndOffset(file.data(), file.size()) ? LocateArchive(file.data(), file.size()) : 0;

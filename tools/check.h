@@ -16,5 +16,8 @@ struct Finding {
 std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries);
 
 // mksetup check FILE...: scripts, or setup files whose scripts and entries it reads. Prints
-// "file:line: message" for each finding; exit status 1 when there was one, 2 on usage errors.
+// "file:line: message" for each finding; exit status 1 when there was one or a file could not be
+// read, 2 on usage errors.
 int RunCheck(int argc, char **argv);
+
+extern const char CheckUsage[];
