@@ -357,6 +357,20 @@ TEST_F(Packer, TreeRefusals)
     EXPECT_NE(Err.find("not a folder"), std::string::npos);
 }
 
+TEST_F(Packer, CheckLooksForUnpackedSourcesOnDisk)
+{
+    WriteText(Dir + "/product/Setup.vis", "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\n"
+                                          "CopyFile Tool.exe, x\r\n"
+                                          "CopyFile C:\\gone\\x.exe, y\r\n"
+                                          "PhaseEnd\r\n");
+    ASSERT_EQ(Mksetup("pack --engine " + Dir + "/stub.exe --out " + Dir + "/Setup.exe " + Dir +
+                      "/product/Setup.vis " + Dir + "/product/Tool.exe"),
+              0);
+    EXPECT_EQ(Mksetup("check " + Dir + "/Setup.exe"), 1);
+    EXPECT_EQ(Out, Dir + "/Setup.exe:Setup.vis:5: CopyFile source \"C:\\gone\\x.exe\" is not "
+                         "packed and not on this computer's disk\n");
+}
+
 TEST_F(Packer, HelpUsageAndExitCodes)
 {
     struct Case {
