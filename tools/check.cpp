@@ -18,8 +18,9 @@ namespace
 class Checker
 {
   public:
-    Checker(const std::string &text, const std::vector<std::string> *entries)
-        : Text(text), Entries(entries)
+    Checker(const std::string &text, const std::vector<std::string> *entries,
+            bool (*onDisk)(const char *path))
+        : Text(text), Entries(entries), OnDisk(onDisk)
     {
         // Editors count a line feed, or a carriage return not followed by one, as a break.
         LineStarts.push_back(0);
@@ -108,13 +109,30 @@ class Checker
         return false;
     }
 
+    // The engine takes a source from the disk when something of that name is there, else from
+    // the archive. A name with a placeholder is known only at install time and is left alone.
     void CheckArchiveName(const char *at, const char *what, const char *name)
     {
-        // Only bare names without placeholders can be checked before the install runs.
-        if (!Entries || name[0] == 0 || strpbrk(name, "\\/:#"))
+        if (!Entries || name[0] == 0 || strchr(name, '#'))
             return;
-        if (!InArchive(name))
-            Report(at, std::string(what) + " \"" + name + "\" is not in the archive");
+        std::string quoted = std::string(what) + " \"" + name + "\"";
+        if (!strpbrk(name, "\\/:")) {
+            if (!InArchive(name))
+                Report(at, quoted + " is not in the archive");
+        } else if (!IsAbsolutePath(name)) {
+            Report(at, quoted + " is not packed (entries are bare names) and not an absolute "
+                                "path: it is looked for in the folder the setup runs in");
+        } else if (OnDisk && !OnDisk(name)) {
+            Report(at, quoted + " is not packed and not on this computer's disk");
+        }
+    }
+
+    // "X:\..." (or "X:/...") and "\\server\..." name the same file wherever the setup runs.
+    static bool IsAbsolutePath(const char *path)
+    {
+        bool drive = ((path[0] >= 'a' && path[0] <= 'z') || (path[0] >= 'A' && path[0] <= 'Z')) &&
+                     path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+        return drive || (path[0] == '\\' && path[1] == '\\');
     }
 
     // Checks the arguments of a command line; returns how many it has.
@@ -247,9 +265,16 @@ class Checker
 
     const std::string &Text;
     const std::vector<std::string> *Entries;
+    bool (*OnDisk)(const char *path);
     std::vector<size_t> LineStarts;
     std::vector<Finding> Findings;
 };
+
+bool FileOnDisk(const char *path)
+{
+    uint64_t size;
+    return RegularFileSize(path, &size);
+}
 
 int PrintFindings(const std::string &label, const std::vector<Finding> &findings)
 {
@@ -301,21 +326,27 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
         status = 1;
     }
     for (const auto &s : scripts)
-        status |= PrintFindings(path + ":" + s.first, CheckScript(s.second, &entries));
+        status |= PrintFindings(path + ":" + s.first, CheckScript(s.second, &entries, FileOnDisk));
     return status;
 }
 
 } // namespace
 
-std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries)
+std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries,
+                                 bool (*onDisk)(const char *path))
 {
-    return Checker(text, entries).Run();
+    return Checker(text, entries, onDisk).Run();
 }
+
+const char CheckUsage[] =
+    "usage: mksetup check FILE...\n"
+    "Reports what in scripts (or in the scripts inside setup files) would silently misbehave,\n"
+    "one \"file:line: message\" line each. Exit status 1 when anything was found.\n";
 
 int RunCheck(int argc, char **argv)
 {
     if (argc < 1) {
-        fputs("usage: mksetup check FILE...   (scripts, or setup files)\n", stderr);
+        fputs(CheckUsage, stderr);
         return 2;
     }
     int status = 0;
@@ -323,7 +354,8 @@ int RunCheck(int argc, char **argv)
         std::vector<uint8_t> file;
         if (!ReadBinaryFile(argv[i], &file)) {
             fprintf(stderr, "mksetup check: cannot read %s\n", argv[i]);
-            return 2;
+            status = 1;
+            continue;
         }
         size_t start =
             ImageEndOffset(file.data(), file.size()) ? LocateArchive(file.data(), file.size()) : 0;

@@ -12,9 +12,16 @@ struct Finding {
 };
 
 // Checks one script. `entries` lists the archive's entry names when they are known (the script
-// comes from a setup file), else null.
-std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries);
+// comes from a setup file), else null; then a CopyFile or PatchFile source that is not packed
+// must be an absolute path for which `onDisk` says a file is there (without `onDisk`, absolute
+// paths are taken as they are). Sources with a
+// placeholder (#NAME#) are not checked: their value is known only at install time.
+std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries,
+                                 bool (*onDisk)(const char *path) = nullptr);
 
 // mksetup check FILE...: scripts, or setup files whose scripts and entries it reads. Prints
-// "file:line: message" for each finding; exit status 1 when there was one, 2 on usage errors.
+// "file:line: message" for each finding; exit status 1 when there was one or a file could not be
+// read, 2 on usage errors.
 int RunCheck(int argc, char **argv);
+
+extern const char CheckUsage[];

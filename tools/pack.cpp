@@ -10,6 +10,7 @@
 #include "base/crc32c.h"
 #include "base/text.h"
 #include "tools/toolfiles.h"
+#include "tools/tree.h"
 
 namespace
 {
@@ -33,8 +34,8 @@ bool SameNameIgnoringCase(const std::string &a, const std::string &b)
     return a.size() == b.size() && StartsWithIgnoringCase(a.c_str(), b.c_str(), a.size());
 }
 
-bool CollectInputs(const std::vector<std::string> &paths, std::vector<Input> *inputs,
-                   std::string *error)
+bool CollectInputs(const std::vector<std::string> &paths, const std::string &treeRoot,
+                   std::vector<Input> *inputs, std::string *error)
 {
     for (const std::string &path : paths) {
         std::vector<std::string> files;
@@ -52,6 +53,19 @@ bool CollectInputs(const std::vector<std::string> &paths, std::vector<Input> *in
             Input in{file, BaseName(file), 0};
             if (!RegularFileSize(file, &in.size)) {
                 *error = "cannot read " + file;
+                return false;
+            }
+            inputs->push_back(in);
+        }
+    }
+    if (!treeRoot.empty()) {
+        Tree tree;
+        if (!MapTree(treeRoot, &tree, error))
+            return false;
+        for (const TreeFile &file : tree.files) {
+            Input in{file.path, file.entry, 0};
+            if (!RegularFileSize(file.path, &in.size)) {
+                *error = "cannot read " + file.path;
                 return false;
             }
             inputs->push_back(in);
@@ -195,6 +209,17 @@ bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> 
 
 } // namespace
 
+const char PackUsage[] =
+    "usage: mksetup pack --engine STUB.exe --out Setup.exe [--tree DIR] [PATH...]\n"
+    "Writes a copy of the engine with a setup data archive appended: each PATH that is a file,\n"
+    "the files directly in each PATH that is a folder, then every file of the tree DIR under\n"
+    "the entry names that mksetup files DIR prints. Uninstall.vis goes first. Entry names are\n"
+    "bare file names and must differ in more than case.\n";
+const char ListUsage[] = "usage: mksetup list Setup.exe\n"
+                         "Prints one line per archive entry: name, tab, size.\n";
+const char ExtractUsage[] = "usage: mksetup extract Setup.exe NAME DEST\n"
+                            "Writes the data of the entry NAME (case ignored) to the file DEST.\n";
+
 bool IsBareFileName(const char *name)
 {
     size_t length = strlen(name);
@@ -211,26 +236,32 @@ int RunPack(int argc, char **argv)
 {
     std::string engine;
     std::string outPath;
+    std::string treeRoot;
     std::vector<std::string> paths;
     for (int i = 0; i < argc; i++) {
         std::string a = argv[i];
-        if ((a == "--engine" || a == "--out") && i + 1 < argc) {
-            (a == "--engine" ? engine : outPath) = argv[++i];
+        bool takesValue = a == "--engine" || a == "--out" || a == "--tree";
+        std::string *value = a == "--engine" ? &engine : a == "--out" ? &outPath : &treeRoot;
+        if (takesValue && i + 1 < argc && value->empty()) {
+            *value = argv[++i];
         } else if (a.compare(0, 2, "--") == 0) {
-            fprintf(stderr, "mksetup pack: unknown option %s\n", a.c_str());
+            fprintf(stderr, "mksetup pack: %s %s\n%s",
+                    takesValue ? "missing or repeated value of" : "unknown option", a.c_str(),
+                    PackUsage);
             return 2;
         } else {
             paths.push_back(a);
         }
     }
-    if (engine.empty() || outPath.empty() || paths.empty()) {
-        fputs("usage: mksetup pack --engine STUB.exe --out Setup.exe PATH...\n", stderr);
+    if (engine.empty() || outPath.empty() || (paths.empty() && treeRoot.empty())) {
+        fprintf(stderr, "mksetup pack: --engine, --out and something to pack are needed\n%s",
+                PackUsage);
         return 2;
     }
 
     std::vector<Input> inputs;
     std::string error;
-    if (!CollectInputs(paths, &inputs, &error))
+    if (!CollectInputs(paths, treeRoot, &inputs, &error))
         return Fail("pack", error);
 
     std::vector<uint8_t> stub;
@@ -282,7 +313,7 @@ static int ReportSums(const char *command, const std::vector<uint8_t> &file, siz
 int RunList(int argc, char **argv)
 {
     if (argc != 1) {
-        fputs("usage: mksetup list Setup.exe\n", stderr);
+        fputs(ListUsage, stderr);
         return 2;
     }
     std::vector<uint8_t> file;
@@ -303,7 +334,7 @@ int RunList(int argc, char **argv)
 int RunExtract(int argc, char **argv)
 {
     if (argc != 3) {
-        fputs("usage: mksetup extract Setup.exe NAME DEST\n", stderr);
+        fputs(ExtractUsage, stderr);
         return 2;
     }
     std::vector<uint8_t> file;

@@ -6,5 +6,9 @@ int RunPack(int argc, char **argv);
 int RunList(int argc, char **argv);
 int RunExtract(int argc, char **argv);
 
+extern const char PackUsage[];
+extern const char ListUsage[];
+extern const char ExtractUsage[];
+
 // True when `name` can be an archive entry: a bare Windows file name of 1 to 259 characters.
 bool IsBareFileName(const char *name);

@@ -10,6 +10,11 @@
 
 #include "commands/record_codec.h"
 
+const char RecordUsage[] =
+    "usage: mksetup record HEX...\n"
+    "Decodes a product registration record given as hexadecimal digits, as reg query prints\n"
+    "them (blanks and line breaks are ignored; - reads standard input).\n";
+
 static bool AppendHex(const char *text, std::string *digits)
 {
     for (const char *p = text; *p; p++) {
@@ -36,14 +41,13 @@ int RunRecord(int argc, char **argv)
                 if (!AppendHex(line, &digits))
                     return fputs("mksetup record: standard input is not hexadecimal\n", stderr), 1;
         } else if (!AppendHex(argv[i], &digits)) {
-            fprintf(stderr, "mksetup record: not hexadecimal: %s\n", argv[i]);
-            return 1;
+            fprintf(stderr, "mksetup record: not hexadecimal: %s\n%s", argv[i], RecordUsage);
+            return 2;
         }
     }
     if (argc == 0 || digits.empty() || digits.size() % 2 != 0) {
-        fputs("usage: mksetup record HEX...   (an even number of hexadecimal digits; - reads "
-              "standard input)\n",
-              stderr);
+        fprintf(stderr, "mksetup record: an even number of hexadecimal digits is needed\n%s",
+                RecordUsage);
         return 2;
     }
     std::vector<uint8_t> bytes;

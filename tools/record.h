@@ -3,3 +3,5 @@
 #pragma once
 
 int RunRecord(int argc, char **argv);
+
+extern const char RecordUsage[];

@@ -1,6 +1,7 @@
 #include "tools/toolfiles.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -43,14 +44,21 @@ bool RegularFileSize(const std::string &path, uint64_t *size)
     return true;
 }
 
-bool ListFilesIn(const std::string &folder, std::vector<std::string> *names)
+// Names directly in `folder`: its regular files, or its folders that are not links.
+static bool ListIn(const std::string &folder, bool folders, std::vector<std::string> *names)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DWORD a = found.dwFileAttributes;
+        bool isFolder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        bool wanted = folders ? isFolder && !(a & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                                    strcmp(found.cFileName, ".") != 0 &&
+                                    strcmp(found.cFileName, "..") != 0
+                              : !isFolder;
+        if (wanted)
             names->push_back(found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -86,14 +94,20 @@ bool RegularFileSize(const std::string &path, uint64_t *size)
     return true;
 }
 
-bool ListFilesIn(const std::string &folder, std::vector<std::string> *names)
+// Names directly in `folder`: its regular files (links followed), or its folders that are not
+// symbolic links.
+static bool ListIn(const std::string &folder, bool folders, std::vector<std::string> *names)
 {
     DIR *dir = opendir(folder.c_str());
     if (!dir)
         return false;
     while (struct dirent *e = readdir(dir)) {
-        uint64_t size;
-        if (RegularFileSize(JoinPath(folder, e->d_name), &size))
+        std::string path = JoinPath(folder, e->d_name);
+        struct stat st;
+        bool wanted = folders ? strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
+                                    lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                              : stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        if (wanted)
             names->push_back(e->d_name);
     }
     closedir(dir);
@@ -113,6 +127,16 @@ bool MoveFileOver(const std::string &from, const std::string &to)
 }
 
 #endif
+
+bool ListFilesIn(const std::string &folder, std::vector<std::string> *names)
+{
+    return ListIn(folder, false, names);
+}
+
+bool ListFoldersIn(const std::string &folder, std::vector<std::string> *names)
+{
+    return ListIn(folder, true, names);
+}
 
 std::string JoinPath(const std::string &folder, const std::string &name)
 {

@@ -11,6 +11,9 @@ bool IsDirectoryPath(const std::string &path);
 bool RegularFileSize(const std::string &path, uint64_t *size);
 // Names of the regular files directly in `folder`, sorted bytewise.
 bool ListFilesIn(const std::string &folder, std::vector<std::string> *names);
+// Names of the folders directly in `folder`, sorted bytewise. Links to folders (symbolic links,
+// junctions) are left out, so that a walk down a tree always ends.
+bool ListFoldersIn(const std::string &folder, std::vector<std::string> *names);
 std::string JoinPath(const std::string &folder, const std::string &name);
 // The last component of a path (separators: '/', and '\' on Windows).
 std::string BaseName(const std::string &path);

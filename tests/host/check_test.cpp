@@ -1,6 +1,8 @@
 // mksetup check: scripts that would misbehave at install time are reported by line.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -10,10 +12,11 @@ namespace
 {
 
 std::vector<std::string> Check(const std::string &text,
-                               const std::vector<std::string> *entries = nullptr)
+                               const std::vector<std::string> *entries = nullptr,
+                               bool (*onDisk)(const char *path) = nullptr)
 {
     std::vector<std::string> lines;
-    for (const Finding &f : CheckScript(text, entries))
+    for (const Finding &f : CheckScript(text, entries, onDisk))
         lines.push_back(std::to_string(f.line) + ": " + f.message);
     return lines;
 }
@@ -143,6 +146,51 @@ TEST(Check, Arguments)
     EXPECT_FALSE(Has(Check("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCopyFile Missing.exe, x\r\n"
                            "PhaseEnd\r\n"),
                      4, "archive"));
+}
+
+// Stands for the vendor's disk: only these files are there.
+bool FakeDisk(const char *path)
+{
+    return strcmp(path, "C:\\Fonts\\Sans.ttf") == 0 || strcmp(path, "\\\\srv\\share\\a.dll") == 0;
+}
+
+TEST(Check, SourcesNeitherPackedNorOnDisk)
+{
+    std::vector<std::string> entries = {"Tool.exe", "Prog.pat", "Prog.chm"};
+    struct Case {
+        const char *line;
+        const char *finding; // null: none about the source
+    } cases[] = {
+        {"CopyFile tool.EXE, x", nullptr},
+        {"CopyFile Missing.exe, x", "\"Missing.exe\" is not in the archive"},
+        {"CopyFile C:\\Fonts\\Sans.ttf, x", nullptr},
+        {"CopyFile c:/Fonts/Sans.ttf, x", "not on this computer's disk"},
+        {"CopyFile \\\\srv\\share\\a.dll, x", nullptr},
+        {"CopyFile \"C:\\No Such\\file.exe\", x",
+         "\"C:\\No Such\\file.exe\" is not packed and not"},
+        {"CopyFile bin\\Tool.exe, x", "not an absolute path"},
+        {"CopyFile \\Fonts\\Sans.ttf, x", "not an absolute path"},
+        {"CopyFile C:Sans.ttf, x", "not an absolute path"},
+        // Known only at install time.
+        {"CopyFile \"#WINDIR#\\Fonts\\Sans.ttf\", x", nullptr},
+        {"CopyFile \"#PROGRAM#.exe\", x", nullptr},
+        {"PatchFile C:\\Old\\Prog.chm, Prog.pat, x", "PatchFile source \"C:\\Old\\Prog.chm\""},
+        {"PatchFile Prog.chm, C:\\Prog.pat, x", "PatchFile patch data \"C:\\Prog.pat\""},
+    };
+    for (const Case &c : cases) {
+        std::string text = "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\n" + std::string(c.line) +
+                           "\r\nPhaseEnd\r\n";
+        auto f = Check(text, &entries, FakeDisk);
+        if (c.finding)
+            EXPECT_TRUE(Has(f, 4, c.finding)) << c.line << "\n" << ::testing::PrintToString(f);
+        else
+            EXPECT_EQ(f, std::vector<std::string>{}) << c.line;
+    }
+    // Without the archive's entries (a script file alone) sources are not checked.
+    auto f = Check("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCopyFile sub\\x.exe, x\r\n"
+                   "CopyFile C:\\gone.exe, x\r\nPhaseEnd\r\n",
+                   nullptr, FakeDisk);
+    EXPECT_EQ(f, std::vector<std::string>{});
 }
 
 } // namespace

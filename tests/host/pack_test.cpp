@@ -6,12 +6,18 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "archive/format.h"
 #include "base/crc32c.h"
+#include "base/text.h"
+#include "script/scanner.h"
 #include "tests/host/fake_pe.h"
+#include "tools/tree.h"
 
 namespace
 {
@@ -171,6 +177,255 @@ TEST_F(Packer, ListReportsADamagedArchive)
     EXPECT_EQ(Mksetup("list " + Dir + "/Cut.exe"), 1);
     EXPECT_EQ(Out, "Uninstall.vis\t9\nEmpty.bin\t0\nSetup.vis\t24\n");
     EXPECT_NE(Err.find("does not fit"), std::string::npos);
+}
+
+// One script line of `mksetup files` output, split by the engine's own scanner.
+struct ScriptLine {
+    int keyword;
+    std::vector<std::string> arguments;
+};
+
+std::vector<ScriptLine> ScanLines(const std::string &text)
+{
+    std::vector<ScriptLine> lines;
+    const char *p = SkipWhitespace(text.c_str());
+    while (*p) {
+        const char *argument;
+        const char *lineEnd;
+        ScriptLine line{ScanLine(p, &argument, &lineEnd), {}};
+        char slot[520];
+        while (NextArgument(&argument, lineEnd, slot, sizeof slot) == 0)
+            line.arguments.push_back(slot);
+        lines.push_back(line);
+        p = SkipWhitespace(lineEnd);
+    }
+    return lines;
+}
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = LowerAscii(c);
+    return text;
+}
+
+TEST(TreeEntries, NamesAreUniqueIgnoringCaseAndKeepTheirOwnWhenFree)
+{
+    struct Case {
+        std::vector<std::string> relative;
+        std::vector<std::string> entries;
+    } cases[] = {
+        {{"readme.txt", "a\\readme.txt", "b\\README.TXT"},
+         {"readme.txt", "readme~2.txt", "README~3.TXT"}},
+        // A file literally named like a numbered one keeps its name; the numbering skips it.
+        {{"a\\x.txt", "b\\x.txt", "c\\x~2.txt"}, {"x.txt", "x~3.txt", "x~2.txt"}},
+        // The extension begins at the last dot that does not begin the name.
+        {{"a\\.profile", "b\\.profile", "a\\t.tar.gz", "b\\t.tar.gz", "a\\mk", "b\\mk"},
+         {".profile", ".profile~2", "t.tar.gz", "t.tar~2.gz", "mk", "mk~2"}},
+        // The engine's own names stay free for the plain arguments of pack.
+        {{"setup.VIS", "doc\\Uninstall.vis", "EULA.txt", "SetupLib64.dll", "SetupLib32.dll"},
+         {"setup~2.VIS", "Uninstall~2.vis", "EULA~2.txt", "SetupLib64~2.dll", "SetupLib32~2.dll"}},
+    };
+    for (const Case &c : cases) {
+        std::vector<TreeFile> files;
+        for (const std::string &r : c.relative)
+            files.push_back({"/x", r, ""});
+        std::string error;
+        ASSERT_TRUE(AssignEntryNames(&files, &error)) << error;
+        for (size_t i = 0; i < files.size(); i++)
+            EXPECT_EQ(files[i].entry, c.entries[i]) << c.relative[i];
+    }
+    // A numbered name that would pass 259 characters is refused, not cut.
+    std::vector<TreeFile> files = {{"/x", "a\\" + std::string(259, 'n'), ""},
+                                   {"/y", "b\\" + std::string(259, 'N'), ""}};
+    std::string error;
+    EXPECT_FALSE(AssignEntryNames(&files, &error));
+    EXPECT_NE(error.find("longer than 259"), std::string::npos) << error;
+}
+
+TEST_F(Packer, FilesLinesAndTreePackAgree)
+{
+    std::string tree = Dir + "/tree";
+    std::map<std::string, std::string> content = {
+        // relative (Windows form) -> data
+        {"readme.txt", "top"},
+        {"Docs\\readme.txt", "docs"},
+        {"Docs\\sub dir\\README.TXT", "deep"},
+        {"Docs\\sub dir\\a, b.txt", "comma"},
+        {"Docs\\sub dir\\x y.bin", ""},
+        {"bin\\Setup.vis", "not the script"},
+        {"bin\\readme~2.txt", "literal"},
+    };
+    for (const char *folder : {"", "/Docs", "/Docs/sub dir", "/bin", "/empty"})
+        mkdir((tree + folder).c_str(), 0755);
+    for (const auto &f : content) {
+        std::string unix = f.first;
+        for (char &c : unix)
+            c = c == '\\' ? '/' : c;
+        WriteText(tree + "/" + unix, f.second);
+    }
+
+    ASSERT_EQ(Mksetup("files '" + tree + "' --prefix 'C:\\Program Files\\Tool\\'"), 0) << Err;
+    size_t lineBreaks = 0;
+    for (size_t i = 0; i < Out.size(); i++) {
+        if (Out[i] == '\n') {
+            EXPECT_TRUE(i > 0 && Out[i - 1] == '\r') << "bare line feed at " << i;
+            lineBreaks++;
+        }
+    }
+    std::vector<ScriptLine> lines = ScanLines(Out);
+    EXPECT_EQ(lineBreaks, lines.size());
+    const std::string prefix = "C:\\Program Files\\Tool";
+    std::set<std::string> folders;
+    std::map<std::string, std::string> entryOf; // relative -> entry
+    std::set<std::string> entries;
+    for (const ScriptLine &line : lines) {
+        if (line.keyword == kKwCreateDir) {
+            ASSERT_EQ(line.arguments.size(), 1u);
+            const std::string &path = line.arguments[0];
+            if (path != prefix) {
+                std::string parent = path.substr(0, path.rfind('\\'));
+                EXPECT_TRUE(parent == prefix || folders.count(parent)) << path << " before parent";
+            }
+            EXPECT_TRUE(folders.insert(path).second) << path;
+            continue;
+        }
+        ASSERT_EQ(line.keyword, kKwCopyFile) << "unexpected line in the output";
+        ASSERT_EQ(line.arguments.size(), 2u) << line.arguments[0];
+        const std::string &destination = line.arguments[1];
+        ASSERT_EQ(destination.compare(0, prefix.size() + 1, prefix + "\\"), 0) << destination;
+        std::string relative = destination.substr(prefix.size() + 1);
+        EXPECT_TRUE(folders.count(destination.substr(0, destination.rfind('\\'))))
+            << destination << " copied before its folder is created";
+        EXPECT_TRUE(entries.insert(Lower(line.arguments[0])).second) << line.arguments[0];
+        entryOf[relative] = line.arguments[0];
+    }
+    EXPECT_EQ(folders, (std::set<std::string>{prefix, prefix + "\\Docs", prefix + "\\Docs\\sub dir",
+                                              prefix + "\\bin", prefix + "\\empty"}));
+    ASSERT_EQ(entryOf.size(), content.size());
+    EXPECT_EQ(entryOf["readme.txt"], "readme.txt");
+    EXPECT_EQ(entryOf["bin\\Setup.vis"], "Setup~2.vis");
+    EXPECT_EQ(entryOf["bin\\readme~2.txt"], "readme~2.txt");
+
+    // Packed with the tree, each entry holds the file its CopyFile line installs.
+    WriteText(Dir + "/Setup.vis", "PhaseBegin 0\r\nPhaseEnd\r\n");
+    ASSERT_EQ(Mksetup("pack --engine " + Dir + "/stub.exe --out " + Dir + "/Setup.exe --tree '" +
+                      tree + "' " + Dir + "/Setup.vis"),
+              0)
+        << Err;
+    ASSERT_EQ(Mksetup("list " + Dir + "/Setup.exe"), 0);
+    EXPECT_EQ(std::count(Out.begin(), Out.end(), '\n'), (long)content.size() + 1);
+    for (const auto &f : content) {
+        ASSERT_TRUE(entryOf.count(f.first)) << f.first;
+        ASSERT_EQ(
+            Mksetup("extract " + Dir + "/Setup.exe '" + entryOf[f.first] + "' " + Dir + "/got"), 0)
+            << Err;
+        EXPECT_EQ(ReadText(Dir + "/got"), f.second) << f.first;
+    }
+    ASSERT_EQ(Mksetup("extract " + Dir + "/Setup.exe Setup.vis " + Dir + "/got"), 0);
+    EXPECT_EQ(ReadText(Dir + "/got"), "PhaseBegin 0\r\nPhaseEnd\r\n");
+}
+
+TEST_F(Packer, TreeRefusals)
+{
+    struct Case {
+        std::vector<std::string> files; // below the tree, '/'-separated
+        const char *message;
+    } cases[] = {
+        {{"C#/a.txt"}, "'#'"},
+        {{"say \"hi\".txt"}, "not a name Windows accepts"},
+        {{"back\\slash.txt"}, "not a name Windows accepts"},
+        {{"dot./a.txt"}, "ends in a dot"},
+        {{"Doc/a.txt", "doc/b.txt"}, "same path as another"},
+        {{"a/" + std::string(250, 'd') + "/" + std::string(10, 'f')}, "too deep"},
+        // A tree's file and a plain argument of pack would share an entry.
+        {{"Tool.exe", "plain/Tool.exe"}, nullptr},
+    };
+    std::string out = Dir + "/Setup.exe";
+    for (const Case &c : cases) {
+        std::string tree = Dir + "/bad";
+        ASSERT_EQ(system(("rm -rf '" + tree + "'").c_str()), 0);
+        mkdir(tree.c_str(), 0755);
+        for (const std::string &file : c.files) {
+            for (size_t slash = 0; (slash = file.find('/', slash + 1)) != std::string::npos;)
+                mkdir((tree + "/" + file.substr(0, slash)).c_str(), 0755);
+            WriteText(tree + "/" + file, "x");
+        }
+        std::string pack = "pack --engine " + Dir + "/stub.exe --out " + out + " --tree '" + tree +
+                           "'" + (c.message ? "" : " '" + tree + "/plain/Tool.exe'");
+        if (c.message) {
+            EXPECT_EQ(Mksetup("files '" + tree + "'"), 1) << c.files[0];
+            EXPECT_NE(Err.find(c.message), std::string::npos) << Err;
+            EXPECT_EQ(Out, "");
+        }
+        EXPECT_EQ(Mksetup(pack), 1) << c.files[0];
+        EXPECT_NE(Err.find(c.message ? c.message : "named alike"), std::string::npos) << Err;
+        EXPECT_NE(access(out.c_str(), F_OK), 0) << "output written for " << c.files[0];
+    }
+    EXPECT_EQ(Mksetup("files " + Dir + "/EULA.txt"), 1);
+    EXPECT_NE(Err.find("not a folder"), std::string::npos);
+}
+
+TEST_F(Packer, CheckLooksForUnpackedSourcesOnDisk)
+{
+    WriteText(Dir + "/product/Setup.vis", "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\n"
+                                          "CopyFile Tool.exe, x\r\n"
+                                          "CopyFile C:\\gone\\x.exe, y\r\n"
+                                          "PhaseEnd\r\n");
+    ASSERT_EQ(Mksetup("pack --engine " + Dir + "/stub.exe --out " + Dir + "/Setup.exe " + Dir +
+                      "/product/Setup.vis " + Dir + "/product/Tool.exe"),
+              0);
+    EXPECT_EQ(Mksetup("check " + Dir + "/Setup.exe"), 1);
+    EXPECT_EQ(Out, Dir + "/Setup.exe:Setup.vis:5: CopyFile source \"C:\\gone\\x.exe\" is not "
+                         "packed and not on this computer's disk\n");
+}
+
+TEST_F(Packer, HelpUsageAndExitCodes)
+{
+    struct Case {
+        const char *arguments;
+        int status;
+        const char *out; // expected in stdout ("" means stdout stays empty)
+        const char *err; // expected in stderr ("" means stderr stays empty)
+    } cases[] = {
+        {"--help", 0, "usage: mksetup COMMAND", ""},
+        {"--version", 0, "mksetup ", ""},
+        {"", 2, "", "usage: mksetup COMMAND"},
+        {"nonsense", 2, "", "unknown command nonsense"},
+        {"pack --help", 0, "--tree DIR", ""},
+        {"files --help", 0, "name~2.ext", ""},
+        {"list --help", 0, "usage: mksetup list", ""},
+        {"extract --help", 0, "usage: mksetup extract", ""},
+        {"check --help", 0, "usage: mksetup check", ""},
+        {"trace --help", 0, "usage: mksetup trace", ""},
+        {"record --help", 0, "usage: mksetup record", ""},
+        {"pack --out x.exe", 2, "", "usage: mksetup pack"},
+        {"pack --engine a --engine b --out x.exe y", 2, "", "repeated value of --engine"},
+        {"pack --tree", 2, "", "usage: mksetup pack"},
+        {"pack --bogus", 2, "", "unknown option --bogus"},
+        {"files", 2, "", "DIR is missing"},
+        {"files a b", 2, "", "unexpected argument b"},
+        {"files . --prefix '\"x'", 2, "", "without '\"'"},
+        {"files /nonexistent-tree", 1, "", "not a folder"},
+        {"list", 2, "", "usage: mksetup list"},
+        {"list /nonexistent.exe", 1, "", "cannot read"},
+        {"extract a b", 2, "", "usage: mksetup extract"},
+        {"check", 2, "", "usage: mksetup check"},
+        {"check /nonexistent.vis", 1, "", "cannot read"},
+        {"record", 2, "", "usage: mksetup record"},
+        {"record xyz", 2, "", "not hexadecimal"},
+        {"trace", 2, "", "usage: mksetup trace"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Mksetup(c.arguments), c.status) << c.arguments;
+        for (auto stream : {std::make_pair(&Out, c.out), std::make_pair(&Err, c.err)}) {
+            if (stream.second[0] == 0)
+                EXPECT_EQ(*stream.first, "") << c.arguments;
+            else
+                EXPECT_NE(stream.first->find(stream.second), std::string::npos)
+                    << c.arguments << ": " << *stream.first;
+        }
+    }
 }
 
 } // namespace
