@@ -4,7 +4,6 @@
 // script with the sample's archive.
 #include "tests/win/win_test_util.h"
 
-#include "archive/format.h"
 #include "commands/record.h"
 #include "base/text.h"
 #include "tests/win/robot.h"
@@ -165,57 +164,6 @@ TEST_F(Install, StartUpFailures)
     EXPECT_EQ(Run(bare, ""), 13u);
     ASSERT_TRUE(robot.Wait());
     EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
-}
-
-TEST_F(Install, ACutSetupInstallsNothing)
-{
-    std::string whole = ReadFileText(Setup);
-    size_t start = LocateArchive((const uint8_t *)whole.data(), whole.size());
-    ASSERT_NE(start, 0u);
-    size_t marker = whole.rfind(kArchiveEnd);
-    ASSERT_NE(marker, std::string::npos);
-    // In the header, the first entry, the middle, the end marker, the checksum record.
-    size_t cuts[] = {start - 5,  start + 10,  whole.size() / 2 + start / 2,
-                     marker + 5, marker + 20, whole.size() - 3};
-    for (size_t cut : cuts) {
-        WriteFileText(Setup, whole.substr(0, cut));
-        EXPECT_EQ(InstallWith(""), 13u) << "cut at " << cut;
-        EXPECT_EQ(ReadFileText(Log), "A critical error has occured. Setup can not continue.\nMaybe "
-                                     "the Setup file is corrupt!\r\n" +
-                                         std::string(kLogFailure))
-            << "cut at " << cut;
-        EXPECT_FALSE(Exists(Path("Tool"))) << "cut at " << cut;
-    }
-}
-
-TEST_F(Install, ADamagedEntryIsNotInstalled)
-{
-    std::string whole = ReadFileText(Setup);
-    std::string eula = ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\EULA.txt");
-    size_t at = whole.find(eula);
-    ASSERT_NE(at, std::string::npos);
-    whole[at + eula.size() / 2] ^= 0x20;
-    WriteFileText(Setup, whole);
-    EXPECT_EQ(InstallWith(""), 0u);
-    EXPECT_EQ(ReadFileText(Log),
-              "A file could not be copied! If Tool is currently running,\nplease "
-              "close the program and all related files and then restart "
-              "Setup.\r\n" +
-                  std::string(kLogFailure));
-    EXPECT_TRUE(Exists(Path("Tool\\Tool.exe"))) << "the lines before it ran";
-    EXPECT_FALSE(Exists(Path("Tool\\EULA.txt"))) << "no damaged file is left";
-
-    // The install script itself damaged: start-up fails.
-    std::string script =
-        ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\Setup.vis");
-    whole = ReadFileText(BuildPath("samples/ToolSetup.exe"));
-    at = whole.find(script);
-    ASSERT_NE(at, std::string::npos);
-    whole[at + 3] ^= 1;
-    WriteFileText(Setup, whole);
-    RemoveTree(Path("Tool"));
-    EXPECT_EQ(InstallWith(""), 13u);
-    EXPECT_FALSE(Exists(Path("Tool")));
 }
 
 class BuiltIns : public Install

@@ -1,0 +1,185 @@
+// The faults a setup meets on a real computer, one table: each case damages the packed sample or
+// its target, or injects the failure through the system-call table, runs the installation and
+// looks at its result code, the log's lines and what is left on disk.
+#include "tests/win/win_test_util.h"
+
+#include <functional>
+
+#include "archive/archive.h"
+#include "archive/format.h"
+
+namespace
+{
+
+const char kCorrupt[] = "A critical error has occured. Setup can not continue.\nMaybe the Setup "
+                        "file is corrupt!\r\nSetup failed!\r\n";
+const char kNotCopied[] = "A file could not be copied! If Tool is currently running,\nplease close "
+                          "the program and all related files and then restart Setup.\r\nSetup "
+                          "failed!\r\n";
+
+BOOL WINAPI DiskFull(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// A read-only target refuses to open for writing. (Under Wine run as root a read-only file
+// opens all the same, so the refusal is injected.)
+HANDLE WINAPI ReadOnlyTarget(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+class FaultMatrix : public WindowsTest
+{
+  protected:
+    void TearDown() override
+    {
+        ForgetSampleProducts();
+        // Back to the test program's own file; the access lets go of the sample's.
+        GetModuleFileNameA(nullptr, EngineFilePath, sizeof EngineFilePath);
+        ArchiveStart = 0;
+        ArchiveIsComplete();
+        WindowsTest::TearDown();
+    }
+
+    std::string SampleFile(const char *name)
+    {
+        return ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\" + name);
+    }
+};
+
+struct Fault {
+    const char *name;
+    // Damages the packed setup's bytes; may be empty.
+    std::function<void(std::string &setup, size_t archiveStart)> damage;
+    // The install script written next to the setup ("" keeps the archive's own).
+    std::string script;
+    // Prepares the target folder; returns what must stand there afterwards.
+    std::function<void(const std::string &target)> prepare;
+    DWORD exitCode;
+    std::string log;
+    std::function<void(const std::string &target)> check;
+};
+
+TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
+{
+    const std::string copyEula =
+        "PhaseBegin 0\r\nSet #PROGRAM#, Tool\r\nPhaseEnd\r\nPhaseBegin 1\r\n"
+        "CreateDir \"#INSTALLPATH#\"\r\n"
+        "CopyFile EULA.txt, \"#INSTALLPATH#\\EULA.txt\"\r\n"
+        "CreateDir \"#INSTALLPATH#\\after\"\r\nPhaseEnd\r\n";
+    const std::string eula = SampleFile("EULA.txt");
+    HANDLE holder = nullptr;
+    auto nothing = [](const std::string &) {};
+    auto nothingInstalled = [](const std::string &target) {
+        EXPECT_FALSE(Exists(target)) << "the target was written";
+    };
+    auto oldFileStays = [](const std::string &target) {
+        EXPECT_EQ(ReadFileText(target + "\\EULA.txt"), "old");
+        EXPECT_FALSE(Exists(target + "\\after")) << "the run went on after the failure";
+    };
+    auto cutAt = [](double where) {
+        return [where](std::string &setup, size_t start) {
+            size_t marker = setup.rfind(kArchiveEnd);
+            size_t cut = where < 0 ? marker + 5 : start + (size_t)(where * (marker - start));
+            setup.resize(cut);
+        };
+    };
+    Fault faults[] = {
+        {"target held open by another process", nullptr, copyEula,
+         [&](const std::string &target) {
+             CreateDirectoryA(target.c_str(), nullptr);
+             WriteFileText(target + "\\EULA.txt", "old");
+             char self[MAX_PATH];
+             GetModuleFileNameA(nullptr, self, sizeof self);
+             std::string command =
+                 std::string("\"") + self + "\" --hold \"" + target + "\\EULA.txt\" 60000";
+             STARTUPINFOA si = {};
+             si.cb = sizeof si;
+             PROCESS_INFORMATION pi;
+             ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &si, &pi));
+             CloseHandle(pi.hThread);
+             holder = pi.hProcess;
+             ASSERT_TRUE(WaitFor([&] { return Exists(target + "\\EULA.txt.held"); }));
+         },
+         0, kNotCopied, oldFileStays},
+        {"entry missing from the archive", nullptr,
+         "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
+         "CopyFile Missing.txt, \"#INSTALLPATH#\\Missing.txt\"\r\nPhaseEnd\r\n",
+         nothing, 0, kCorrupt,
+         [](const std::string &target) { EXPECT_FALSE(Exists(target + "\\Missing.txt")); }},
+        {"setup cut in the header", [](std::string &s, size_t start) { s.resize(start - 5); }, "",
+         nothing, 13, kCorrupt, nothingInstalled},
+        {"setup cut in the first entry", cutAt(0.001), "", nothing, 13, kCorrupt, nothingInstalled},
+        {"setup cut in the middle", cutAt(0.5), "", nothing, 13, kCorrupt, nothingInstalled},
+        {"setup cut in the end marker", cutAt(-1), "", nothing, 13, kCorrupt, nothingInstalled},
+        {"setup cut in its checksums", [](std::string &s, size_t) { s.resize(s.size() - 3); }, "",
+         nothing, 13, kCorrupt, nothingInstalled},
+        {"a byte flipped in the middle entry",
+         [&](std::string &s, size_t) { s[s.find(eula) + eula.size() / 2] ^= 0x20; }, copyEula,
+         nothing, 0, kNotCopied,
+         [](const std::string &target) {
+             EXPECT_FALSE(Exists(target + "\\EULA.txt")) << "a damaged file was left";
+             EXPECT_FALSE(Exists(target + "\\after"));
+         }},
+    };
+
+    std::string packed = ReadFileText(BuildPath("samples/ToolSetup.exe"));
+    size_t start = LocateArchive((const uint8_t *)packed.data(), packed.size());
+    ASSERT_NE(start, 0u);
+    std::string setup = Path("ToolSetup.exe");
+    std::string target = Path("Tool");
+    for (const Fault &f : faults) {
+        SCOPED_TRACE(f.name);
+        RemoveTree(target);
+        DeleteFileA(Path("Setup.vis").c_str());
+        DeleteFileA((setup + ".log").c_str());
+        std::string bytes = packed;
+        if (f.damage)
+            f.damage(bytes, start);
+        WriteFileText(setup, bytes);
+        if (!f.script.empty())
+            WriteFileText(Path("Setup.vis"), f.script);
+        f.prepare(target);
+        EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Folder), f.exitCode);
+        EXPECT_EQ(ReadFileText(setup + ".log"), f.log);
+        f.check(target);
+        if (holder) {
+            TerminateProcess(holder, 0);
+            WaitForSingleObject(holder, 5000);
+            CloseHandle(holder);
+            holder = nullptr;
+        }
+        SetFileAttributesA((target + "\\EULA.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    // Faults injected through the system-call table, with the engine's archive access reading
+    // the packed sample here.
+    std::string sample = Path("Sample.exe");
+    WriteFileText(sample, packed);
+    CopyText(EngineFilePath, sizeof EngineFilePath, sample.c_str());
+    ArchiveStart = 0;
+    struct Injected {
+        const char *name;
+        void (*inject)(void);
+    } injected[] = {
+        {"full disk", [] { Sys.WriteFile = DiskFull; }},
+        {"read-only target", [] { Sys.CreateFileA = ReadOnlyTarget; }},
+    };
+    for (const Injected &i : injected) {
+        SCOPED_TRACE(i.name);
+        WriteFileText(Path("EULA.copy"), "old");
+        i.inject();
+        EXPECT_EQ(ExtractArchiveEntry("EULA.txt", Path("EULA.copy").c_str()), kErrFileNotWritten);
+        EXPECT_NE(ReadFileText(Path("EULA.copy")), eula) << "a damaged file was left";
+        ResetSystemCalls();
+    }
+    EXPECT_EQ(ExtractArchiveEntry("EULA.txt", Path("EULA.copy").c_str()), kOk);
+    EXPECT_EQ(ReadFileText(Path("EULA.copy")), eula);
+}
+
+} // namespace
