@@ -1,12 +1,13 @@
 // The archive walker over arbitrary engine files (image end, archive start, every entry, name
-// lookups, and the same through the piecewise reader and its index, which must agree) and the
-// patch record walker over the same bytes; the input is copied to an exact-size buffer so any
-// read past it is caught.
+// lookups, and the same through the piecewise reader and its index, which must agree), the
+// checksum record, and the patch record walker over the same bytes; the input is copied to an
+// exact-size buffer so any read past it is caught.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "archive/format.h"
+#include "base/crc32c.h"
 
 struct Input {
     const uint8_t *data;
@@ -65,6 +66,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         ArchiveEntry found;
         FindArchiveEntry(file, size, start, "Setup.vis", &found);
+
+        // The checksum record: verified in memory, and read by the index alike.
+        ArchiveEntry damaged;
+        SumCheck sums = VerifyArchiveSums(file, size, start, &damaged);
+        if (sums == kSumsDamaged && damaged.dataOffset + damaged.size > size)
+            abort();
+        if (sums == kSumsGood && headersInWindow) {
+            if (index.ending != kArchiveEndMarker)
+                abort(); // a record that checks out marks the archive whole
+            for (uint32_t i = 0; i < index.count; i++) {
+                const ArchiveIndexEntry &ie = index.entries[i];
+                if (!ie.hasSum || ie.sum != Crc32c(0, file + ie.dataOffset, ie.size))
+                    abort(); // the index carries the record's sums
+            }
+        }
     }
     FreeArchiveIndex(&index);
     size_t cursor = 0;
