@@ -1,7 +1,7 @@
 #include "commands/commands.h"
 
-#include "commands/image_commands.h"
 #include "commands/files.h"
+#include "commands/image_commands.h"
 #include "commands/links.h"
 #include "commands/process.h"
 #include "commands/record.h"

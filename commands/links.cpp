@@ -9,11 +9,11 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "commands/files.h"
-#include "commands/realuser.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
+#include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

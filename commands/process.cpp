@@ -6,11 +6,11 @@
 #include <time.h>
 
 #include "archive/archive.h"
-#include "commands/realuser.h"
-#include "commands/record.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/realuser.h"
+#include "commands/record.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "commands/shelltoken.h"
 #include "base/globals.h"
+#include "commands/shelltoken.h"
 #include "script/variables.h"
 
 enum { kOsVista = 128 };

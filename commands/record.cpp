@@ -6,11 +6,11 @@
 #include <string.h>
 #include <time.h>
 
-#include "commands/files.h"
-#include "commands/realuser.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
+#include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

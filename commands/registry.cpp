@@ -4,10 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands/realuser.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"

@@ -7,14 +7,14 @@
 #include <string.h>
 
 #include "archive/archive.h"
+#include "base/globals.h"
+#include "base/text.h"
 #include "commands/commands.h"
 #include "commands/files.h"
 #include "commands/record_codec.h"
-#include "base/globals.h"
 #include "engine/log.h"
 #include "engine/selfremoval.h"
 #include "engine/startup.h"
-#include "base/text.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/phase_thread.h"

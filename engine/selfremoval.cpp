@@ -4,10 +4,10 @@
 
 #include <string.h>
 
-#include "commands/files.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
 #include "resources/resource.h"
 
 const char kSelfRemovalBatch[] = "VTAutoDel.bat";

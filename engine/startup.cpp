@@ -6,13 +6,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/globals.h"
+#include "base/syscalls.h"
+#include "base/text.h"
 #include "commands/files.h"
 #include "commands/realuser.h"
 #include "commands/record.h"
-#include "base/globals.h"
-#include "base/syscalls.h"
 #include "resources/resource.h"
-#include "base/text.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 

@@ -2,9 +2,9 @@
 
 #include <shlwapi.h>
 
-#include "commands/files.h"
 #include "base/globals.h"
 #include "base/text.h"
+#include "commands/files.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"

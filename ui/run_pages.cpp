@@ -5,10 +5,10 @@
 #include <commctrl.h>
 #include <string.h>
 
-#include "commands/files.h"
-#include "commands/record.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
+#include "commands/files.h"
+#include "commands/record.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/phase_thread.h"

@@ -7,11 +7,11 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "commands/files.h"
-#include "commands/record.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
+#include "commands/record.h"
 #include "resources/resource.h"
 #include "script/variables.h"
 #include "ui/messages.h"

@@ -7,8 +7,8 @@
 
 #include <string.h>
 
-#include "commands/shelltoken.h"
 #include "base/text.h"
+#include "commands/shelltoken.h"
 
 enum { kCommandSize = 1300 };
 

@@ -4,8 +4,8 @@
 // script with the sample's archive.
 #include "tests/win/win_test_util.h"
 
-#include "commands/record.h"
 #include "base/text.h"
+#include "commands/record.h"
 #include "tests/win/robot.h"
 
 namespace

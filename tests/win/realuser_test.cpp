@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "commands/realuser.h"
 #include "base/globals.h"
+#include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 #include "tests/win/win_test_util.h"

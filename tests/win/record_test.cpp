@@ -4,8 +4,8 @@
 
 #include <shlobj.h>
 
-#include "commands/record.h"
 #include "base/text.h"
+#include "commands/record.h"
 
 namespace
 {

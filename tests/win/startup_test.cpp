@@ -3,10 +3,10 @@
 
 #include <shlobj.h>
 
+#include "base/text.h"
 #include "commands/record.h"
 #include "engine/run.h"
 #include "engine/startup.h"
-#include "base/text.h"
 
 namespace
 {

@@ -4,12 +4,12 @@
 #include <thread>
 
 #include "archive/uninstaller.h"
+#include "base/text.h"
 #include "commands/image_commands.h"
 #include "commands/process.h"
 #include "commands/record.h"
 #include "commands/registry.h"
 #include "engine/selfremoval.h"
-#include "base/text.h"
 
 namespace
 {

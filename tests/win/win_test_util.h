@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "commands/commands.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
+#include "commands/commands.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
 
