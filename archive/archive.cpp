@@ -62,13 +62,23 @@ static void CloseArchive(void)
     ArchiveStart = 0;
 }
 
+// What the engine file turned out to carry when it was last looked at.
+enum EngineFileKind {
+    kEngineUnread,      // not looked at yet, or it could not be opened or read
+    kEngineWithArchive, // an archive, found and indexed
+    kEngineBare,        // nothing after the image: the vendor's engine, run beside its scripts
+    kEngineDamaged,     // bytes after the image that do not hold an archive
+};
+static int engineKind = kEngineUnread;
+
 // Makes the engine file open and its archive indexed. False when the file cannot be read or
-// carries no archive. Called under the lock.
+// carries no archive; engineKind then tells which. Called under the lock.
 static bool OpenArchive(void)
 {
     if (ArchiveStart != 0 && EngineFile)
         return true;
     CloseArchive();
+    engineKind = kEngineUnread;
     if (!copyBlock)
         copyBlock = (uint8_t *)malloc(kCopyBlock);
     if (!copyBlock)
@@ -81,18 +91,32 @@ static bool OpenArchive(void)
     ArchiveReader reader = {ReadEngineAt, file, length, copyBlock, kCopyBlock, 0, 0};
     uint32_t start = length == INVALID_FILE_SIZE ? 0 : LocateArchiveThrough(&reader);
     if (start == 0) {
+        // Without an archive, only an engine that holds nothing after its image may take its
+        // inputs from the disk; anything else is a setup that was cut or damaged on its way.
+        uint32_t head = length < kCopyBlock ? length : kCopyBlock;
+        if (length != INVALID_FILE_SIZE && ReadEngineAt(file, 0, copyBlock, head))
+            engineKind = HasAppendedData(copyBlock, head, length) ? kEngineDamaged : kEngineBare;
         CloseHandle(file);
         return false;
     }
     BuildArchiveIndex(&reader, start, &ArchiveIndex); /* what was indexed before a failure stays */
     EngineFile = file;
     ArchiveStart = start;
+    engineKind = kEngineWithArchive;
     return true;
 }
 
 static bool FindEntry(const char *name, ArchiveIndexEntry *entry)
 {
     return OpenArchive() && FindIndexedEntry(&ArchiveIndex, name, entry);
+}
+
+bool EngineIsBare(void)
+{
+    EnterCriticalSection(&archiveLock);
+    bool bare = !OpenArchive() && engineKind == kEngineBare;
+    LeaveCriticalSection(&archiveLock);
+    return bare;
 }
 
 bool ArchiveIsComplete(void)
@@ -186,12 +210,12 @@ int WriteImageThroughEntry(const char *name, const char *destination)
     return WriteEntryBytes(name, destination, true);
 }
 
-uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size)
+uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size)
 {
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return ReadArchiveEntry(name, spare, size);
+        return nullptr;
     uint8_t *buffer = nullptr;
     DWORD length = GetFileSize(file, nullptr);
     DWORD read = 0;
@@ -208,9 +232,51 @@ uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size)
     return buffer;
 }
 
+enum Source { kFromNowhere, kFromArchive, kFromDisk };
+
+// Where a named input comes from. An archive entry always wins over a disk file of that name:
+// the disk (the current folder for a bare name) is asked only for names the archive does not
+// hold, or by an engine that carries no archive at all. An engine file that cannot be read, or
+// whose archive is damaged, gives nothing: the disk must not stand in for it.
+static Source SourceOf(const char *name)
+{
+    Source source = kFromNowhere;
+    ArchiveIndexEntry entry;
+    EnterCriticalSection(&archiveLock);
+    if (OpenArchive()) {
+        if (FindIndexedEntry(&ArchiveIndex, name, &entry))
+            source = kFromArchive;
+        else if (ArchiveIndex.ending != kArchiveCut)
+            source = kFromDisk;
+    } else if (engineKind == kEngineBare) {
+        source = kFromDisk;
+    }
+    LeaveCriticalSection(&archiveLock);
+    return source;
+}
+
+uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size)
+{
+    switch (SourceOf(name)) {
+    case kFromArchive:
+        return ReadArchiveEntry(name, spare, size);
+    case kFromDisk:
+        return LoadDiskFile(name, spare, size);
+    default:
+        return nullptr;
+    }
+}
+
 int CopyFileOrEntry(const char *source, const char *destination)
 {
-    if (PathExists(source))
+    switch (SourceOf(source)) {
+    case kFromArchive:
+        return ExtractArchiveEntry(source, destination);
+    case kFromDisk:
+        if (!PathExists(source))
+            return kErrArchive;
         return Sys.CopyFileA(source, destination, FALSE) ? kOk : kErrFileNotWritten;
-    return ExtractArchiveEntry(source, destination);
+    default:
+        return kErrArchive;
+    }
 }

@@ -21,12 +21,23 @@ int ExtractArchiveEntry(const char *name, const char *destination);
 // Codes as for ExtractArchiveEntry.
 int WriteImageThroughEntry(const char *name, const char *destination);
 
-// A disk file of that name (relative to the current folder) when one exists and opens for
-// reading, else the archive entry. A short read of the disk file gives null.
+// The archive entry of that name when the engine carries an archive that holds it; otherwise
+// (a name the archive does not hold, or an engine without any archive) the disk file of that
+// name, relative to the current folder, when it exists and opens for reading. Nothing when the
+// engine file cannot be read or its archive is damaged. A short read of the disk file gives null.
 uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size);
 
-// The platform's file copy when `source` exists on disk (0, or 8), else ExtractArchiveEntry.
+// ExtractArchiveEntry when the archive holds `source`; otherwise, by the rule above, the
+// platform's file copy of the disk file (0, or 8), or 17 when there is none.
 int CopyFileOrEntry(const char *source, const char *destination);
+
+// A file on disk, whole, followed by `spare` zero bytes, for files the engine wrote itself and
+// reads back. Null when it cannot be opened or read whole.
+uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size);
+
+// True when the engine file holds nothing after its image: a bare engine, which takes its
+// scripts and files from the disk.
+bool EngineIsBare(void);
 
 // True when the engine file carries an archive whose every entry lies inside the file and
 // which ends at its end marker: a setup that was cut or damaged on its way fails this. The

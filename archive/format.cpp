@@ -47,6 +47,15 @@ size_t ImageEndOffset(const uint8_t *data, size_t size)
     return end > SIZE_MAX ? SIZE_MAX : (size_t)end;
 }
 
+bool HasAppendedData(const uint8_t *data, size_t size, uint64_t length)
+{
+    size_t end = ImageEndOffset(data, size);
+    if (end == 0)
+        return true;
+    uint32_t symbols = Read32(data + Read32(data + 0x3c) + 4 + 8);
+    return symbols == 0 && length > end;
+}
+
 size_t FindArchiveStart(const uint8_t *data, size_t size, size_t lowest)
 {
     if (size < kArchiveHeaderLength)

@@ -36,6 +36,12 @@ enum WalkStep {
 // no section data), or 0 when the data is not a PE image.
 size_t ImageEndOffset(const uint8_t *data, size_t size);
 
+// Whether an engine file of `length` bytes, whose first `size` bytes are `data`, holds anything
+// after its image: an archive, or the damaged remains of one. The symbol table that an
+// unstripped build (a test program) carries after its image does not count; the shipped engine
+// is stripped. A file that is not a PE image counts as holding something.
+bool HasAppendedData(const uint8_t *data, size_t size, uint64_t length);
+
 // Scans backward for the header magic at positions size-19 down to max(lowest, 1) and returns
 // the offset just after the last occurrence, or 0 when there is none. Passing the image end as
 // `lowest` keeps the engine's own copy of the magic from being taken for an archive.

@@ -46,3 +46,4 @@ void *CurrentPage = nullptr;
 
 volatile unsigned char WizardCancelled = 0;
 volatile unsigned char RebootRequested = 0;
+int RunOutcome = 0;

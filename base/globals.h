@@ -49,3 +49,4 @@ extern void *CurrentPage; // the page that receives the commands the frame forwa
 
 extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
 extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined
+extern int RunOutcome; // the exit code a cancel or failure gave the run; 0 while it goes well

@@ -27,3 +27,14 @@ enum ResultCode {
     kErrPhaseMissing = 28,
     kErrScriptError = 29,
 };
+
+// Exit codes of the process, as deployment tools read them.
+enum ExitCode {
+    kExitFinished = 0,          // the installation or removal finished
+    kExitRefused64Bit = 1,      // the script refuses 64-bit Windows
+    kExitStartupFailed = 13,    // start-up failed: nothing was done
+    kExitCancelled = 1602,      // the person at the desktop cancelled
+    kExitFailed = 1603,         // a phase failed
+    kExitAlreadyRunning = 1618, // another run of a setup or uninstaller of the product is on
+    kExitRestartNeeded = 3010,  // finished; the script asked for a restart that was not done
+};

@@ -1,6 +1,7 @@
 #include "base/syscalls.h"
 
 #include "base/results.h"
+#include "base/text.h"
 
 SystemCallTable Sys;
 
@@ -28,7 +29,7 @@ void ResetSystemCalls(void)
     // By ordinal: older shell libraries export it under no name; without it, as on systems
     // that have no administrators, everyone counts as one.
     Sys.IsUserAnAdmin = (BOOL(WINAPI *)(void))(void *)GetProcAddress(
-        LoadLibraryA("shell32.dll"), MAKEINTRESOURCEA(kIsUserAnAdminOrdinal));
+        GetModuleHandleA("shell32.dll"), MAKEINTRESOURCEA(kIsUserAnAdminOrdinal));
     if (!Sys.IsUserAnAdmin)
         Sys.IsUserAnAdmin = EveryoneIsAnAdministrator;
 }
@@ -40,6 +41,43 @@ static struct SystemCallsAtStart {
         ResetSystemCalls();
     }
 } systemCallsAtStart;
+
+// The search flag of SetDefaultDllDirectories, which older headers do not declare.
+const DWORD kSearchSystemFolder = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+static bool systemFolderOnly; // the library search is limited to the system folder
+
+void RestrictLibrarySearch(void)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    typedef BOOL(WINAPI * SetDefaultDirectories)(DWORD);
+    typedef BOOL(WINAPI * SetDirectory)(LPCSTR);
+    SetDefaultDirectories setDefault =
+        (SetDefaultDirectories)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (setDefault && setDefault(kSearchSystemFolder)) {
+        systemFolderOnly = true;
+        return;
+    }
+    // Older systems: at least the current folder leaves the search.
+    SetDirectory setDirectory = (SetDirectory)(void *)GetProcAddress(kernel, "SetDllDirectoryA");
+    if (setDirectory)
+        setDirectory(""); /* best effort */
+}
+
+HMODULE LoadSystemLibrary(const char *name)
+{
+    // With the search limited to the system folder a bare name is safe, and it lets the
+    // manifest's side-by-side version of a library (the common controls 6) take effect, which a
+    // full path would bypass.
+    if (systemFolderOnly)
+        return LoadLibraryExA(name, nullptr, kSearchSystemFolder);
+    char path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(path, sizeof path);
+    if (n == 0 || n >= sizeof path || !AppendText(path, sizeof path, "\\") ||
+        !AppendText(path, sizeof path, name))
+        return nullptr;
+    return LoadLibraryA(path);
+}
 
 bool PathExists(const char *path)
 {

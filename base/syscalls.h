@@ -39,6 +39,15 @@ const REGSAM kEngineRegistryView = 0;
 
 void ResetSystemCalls(void);
 
+// Limits where the process looks for libraries to the system folder (SetDefaultDllDirectories
+// where the system has it; else at least the current folder is dropped from the search). Called
+// first thing in the process: the engine often runs from a folder where anyone could have put
+// a library named like a system one.
+void RestrictLibrarySearch(void);
+
+// Loads a library of the system folder, never one from anywhere else. Null when it cannot.
+HMODULE LoadSystemLibrary(const char *name);
+
 // Small helpers over the table.
 bool PathExists(const char *path);
 bool IsFolder(const char *path);

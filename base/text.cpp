@@ -79,29 +79,6 @@ bool FormatText(char *dst, size_t capacity, const char *format, ...)
     return fit;
 }
 
-long ReplaceAll(const char *text, size_t length, const char *placeholder, const char *value,
-                char *out, size_t capacity)
-{
-    size_t placeholderLength = strlen(placeholder);
-    size_t valueLength = strlen(value);
-    size_t n = 0;
-    for (size_t i = 0; i < length;) {
-        bool match = placeholderLength > 0 && length - i >= placeholderLength &&
-                     memcmp(text + i, placeholder, placeholderLength) == 0;
-        const char *piece = match ? value : text + i;
-        size_t pieceLength = match ? valueLength : 1;
-        if (capacity == 0 || pieceLength > capacity - 1 - n)
-            return -1;
-        memcpy(out + n, piece, pieceLength);
-        n += pieceLength;
-        i += match ? placeholderLength : 1;
-    }
-    if (capacity == 0)
-        return -1;
-    out[n] = 0;
-    return (long)n;
-}
-
 char LowerAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;

@@ -26,12 +26,6 @@ bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args);
 // with point and exponent); 0 when the text does not begin with a number.
 double ReadNumber(const char *text);
 
-// Copies `length` bytes of text into out, replacing every occurrence of `placeholder` by
-// `value`. Returns the length written (no terminator counted; out is terminated), or -1 when
-// the result does not fit in capacity - 1 characters.
-long ReplaceAll(const char *text, size_t length, const char *placeholder, const char *value,
-                char *out, size_t capacity);
-
 // ASCII-only case folding: texts are 8-bit in the system code page, and names, keywords and
 // archive entries are compared ignoring the case of ASCII letters only.
 char LowerAscii(char c);

@@ -111,12 +111,19 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+# A library the planting tests put where a stranger could, named like ones the engine loads.
+set(PLANTED_LIBS ${CMAKE_BINARY_DIR}/Planted32.dll ${CMAKE_BINARY_DIR}/Planted64.dll)
+build_for_both_architectures(${PLANTED_LIBS} ${CMAKE_SOURCE_DIR}/tests/win/planted.cpp
+    -shared -Wl,--kill-at)
+add_custom_target(planted ALL DEPENDS ${PLANTED_LIBS})
+
+file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp
+     ${CMAKE_SOURCE_DIR}/tests/win/main.cpp)
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:setupres>)
 target_link_libraries(win_tests PRIVATE setupcore gtest version)
 target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            BUILD_DIR="${CMAKE_BINARY_DIR}")
-add_dependencies(win_tests Setup sample)
+add_dependencies(win_tests Setup sample planted mksetup)
 target_compile_options(win_tests PRIVATE ${SETUP_WARNINGS})
 
 # The same tests with a setup data archive appended by the host's mksetup: tests of suites
@@ -144,6 +151,18 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 
 include(${CMAKE_SOURCE_DIR}/samples/tool/sample.cmake)
+
+# What the engine imports at load time: only libraries Windows takes from its system folder, and
+# only the listed functions.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(SETUP_TREE win32)
+else()
+    set(SETUP_TREE win64)
+endif()
+add_test(NAME ${SETUP_TREE}.imports
+         COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/check-imports
+                 ${CMAKE_SOURCE_DIR}/tests/data/imports/${SETUP_TREE}.txt $<TARGET_FILE:Setup>)
+set_tests_properties(${SETUP_TREE}.imports PROPERTIES LABELS ${SETUP_TREE})
 
 # The 32-bit tree cannot run here; check that what it built is a 32-bit Windows image.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")

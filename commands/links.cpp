@@ -91,7 +91,7 @@ int MakeShortcut(const char *target, const char *linkPath, const char *arguments
     if (SaveShellLink(target, arguments, iconFile, temporary) != 0)
         return 1;
     uint32_t size = 0;
-    uint8_t *bytes = LoadFileOrEntry(temporary, 0, &size);
+    uint8_t *bytes = LoadDiskFile(temporary, 0, &size);
     if (!bytes)
         return 1;
     int written = WriteFileCreatingFolders(name, bytes, size);

@@ -7,6 +7,7 @@
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
@@ -23,10 +24,31 @@ static void WriteLine(HANDLE file, UINT id)
     Sys.WriteFile(file, "\r\n", 2, &written, nullptr);                 /* best effort */
 }
 
+bool InstallLogPath(char *path, size_t capacity)
+{
+    if (RunMode == 0)
+        return FormatText(path, capacity, "%s.log", EngineFilePath);
+    // The uninstaller runs from a folder that is removed with it; its log goes to the temporary
+    // folder, named after the product.
+    char folder[kPathSize];
+    DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder)
+        return false;
+    StripBackslashes(folder);
+    char product[kPathSize];
+    CopyText(product, sizeof product, GetVariableText("#PROGRAM#"));
+    for (char *c = product; *c; c++) {
+        if ((unsigned char)*c < 0x20 || strchr("\\/:*?\"<>|", *c))
+            *c = '_';
+    }
+    return FormatText(path, capacity, product[0] ? "%s\\%s-Uninstall.log" : "%s\\Uninstall.log",
+                      folder, product);
+}
+
 void WriteInstallLog(void)
 {
     char path[kPathSize];
-    if (!FormatText(path, sizeof path, "%s.log", EngineFilePath))
+    if (!InstallLogPath(path, sizeof path))
         return;
     HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -2,7 +2,14 @@
 // command line into the installation folder.
 #pragma once
 
-// Writes the engine's path + ".log": on failure the message for LastErrorCode, then
+#include <stddef.h>
+
+// Where the log of a silent run goes: the engine's path + ".log" for a setup; for the
+// uninstaller, which runs from a folder removed with it, "PRODUCT-Uninstall.log" in the
+// temporary folder. False when the path does not fit.
+bool InstallLogPath(char *path, size_t capacity);
+
+// Writes the log (InstallLogPath): on failure the message for LastErrorCode, then
 // "#SETUPMODE# finished successfully!" or "#SETUPMODE# failed!", each line ended by CR LF. An
 // existing log is replaced; a log that cannot be written is passed over.
 void WriteInstallLog(void);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -26,12 +25,9 @@
 enum {
     kExtraFileGrowth = 16,
     kNonClientMetricsSize = 344, // the structure with its padded-border field
-    kRelaunchFailed = 23,
     kScriptMissing = 1,
     kWorkerStopMs = 10000,
 };
-
-static const char kTemporaryCopy[] = "_VTUItmp.exe";
 
 static void AddExtraFile(const char *path)
 {
@@ -73,25 +69,6 @@ static bool EndsWithIgnoringCase(const char *text, const char *tail)
     size_t n = strlen(text);
     size_t m = strlen(tail);
     return n >= m && EqualIgnoringCase(text + n - m, tail);
-}
-
-// The uninstaller in the installation folder copies itself to the temporary folder, starts the
-// copy and ends, so that the uninstall script can delete it. Returns 0 when the copy runs.
-static int RelaunchFromTemporaryFolder(void)
-{
-    char folder[kPathSize];
-    DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n == 0 || n >= sizeof folder)
-        folder[0] = 0;
-    StripBackslashes(folder);
-    char copy[kPathSize];
-    if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy))
-        return kRelaunchFailed;
-    CopyFileOrEntry(EngineFilePath, copy); /* a stale copy may stand; the start decides */
-    // The copy works in the temporary folder, so that nothing keeps the installation folder in
-    // use while the uninstall script removes it.
-    HINSTANCE started = ShellExecuteA(nullptr, "open", copy, nullptr, folder, SW_SHOWNORMAL);
-    return (INT_PTR)started > 32 ? (int)kOk : (int)kRelaunchFailed;
 }
 
 static void CreateFonts(void)
@@ -137,16 +114,12 @@ static void DeleteFonts(void)
 }
 
 // Everything before the wizard or the silent run. Returns 0, or the internal failure.
-static int StartUp(bool *exitNow)
+static int StartUp(void)
 {
-    if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
-        int result = RelaunchFromTemporaryFolder();
-        *exitNow = result == kOk;
-        return result;
-    }
-    // A setup that was cut or damaged on its way installs nothing: its whole archive is
-    // walked before anything else is done.
-    if (RunMode == 0 && !ArchiveIsComplete())
+    // A setup that was cut or damaged on its way installs nothing: its whole archive is walked
+    // before anything else is done. A bare engine, which carries no archive at all, runs the
+    // scripts beside it: the vendor's way of trying a script without packing it.
+    if (RunMode == 0 && !EngineIsBare() && !ArchiveIsComplete())
         return kErrArchive;
     uint32_t length = 0;
     uint8_t *text = LoadFileOrEntry(RunMode == 0 ? "Setup.vis" : "Uninstall.vis", 1, &length);
@@ -172,7 +145,30 @@ static void RunSilently(void)
         SetInstallSize();
         RunPhase(2);
     }
+    if (LastErrorCode != kOk)
+        RunOutcome = kExitFailed;
     WriteInstallLog();
+}
+
+// Only one setup or uninstaller of a product runs at a time, across all sessions of the
+// computer: a named mutex per product, held until the process ends. False when another run
+// holds it.
+static bool TakeRunGuard(void)
+{
+    char name[kPathSize];
+    // Names with the session prefix exist from Windows 2000 on.
+    bool fits = FormatText(name, sizeof name, "%sVeltranoSetup-%s", OsCode >= 16 ? "Global\\" : "",
+                           GetVariableText("#PROGRAM#"));
+    for (char *c = name + (OsCode >= 16 ? 7 : 0); fits && *c; c++) {
+        if (*c == '\\')
+            *c = '_';
+    }
+    HANDLE guard = CreateMutexA(nullptr, FALSE, name);
+    if (guard && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(guard);
+        return false;
+    }
+    return true; /* a guard that cannot be made does not stop the run */
 }
 
 int RunEngine(void *instance, const char *commandLine)
@@ -190,18 +186,31 @@ int RunEngine(void *instance, const char *commandLine)
     ProbeSystem();
     SetStartupVariables();
 
-    bool exitNow = false;
-    int startup = StartUp(&exitNow);
-    if (exitNow)
-        return 0;
+    // The uninstaller in the installation folder only runs its copy, so that the uninstall
+    // script can delete it, and hands on the copy's exit code.
+    int startup = kOk;
+    if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
+        DWORD code = 0;
+        startup = RelaunchFromTemporaryFolder(commandLine, &code);
+        if (startup == kOk)
+            return (int)code;
+    } else {
+        startup = StartUp();
+    }
 
-    int result = kOk;
+    RunOutcome = kExitFinished;
     if (startup != kOk) {
-        result = kErrStartup;
+        RunOutcome = kExitStartupFailed;
     } else if (Is64BitWindows && GetVariableNumber("#NOX64#") == 1) {
         if (!SilentMode)
             ShowMessage(nullptr, IDS_NO_64BIT, MB_OK | MB_ICONHAND);
-        return 1;
+        return kExitRefused64Bit;
+    } else if (!TakeRunGuard()) {
+        // Another run of this product is on: a deployment tool tries again later; a person is
+        // told. Nothing else happens, and no log replaces the other run's.
+        if (!SilentMode)
+            ShowMessage(nullptr, IDS_ALREADY_RUNNING, MB_OK | MB_ICONHAND);
+        return kExitAlreadyRunning;
     } else if (SilentMode) {
         RunSilently();
     } else {
@@ -217,30 +226,32 @@ int RunEngine(void *instance, const char *commandLine)
     bool workerEnded = WaitForPhaseThread(kWorkerStopMs);
     if (startup == kOk && !WizardCancelled)
         CopyExtraFiles();
+    // A silent run never restarts Windows: it asks for the restart by its exit code.
+    bool restartWanted = startup == kOk && SilentMode && GetVariable("#REBOOT#", nullptr, 0) >= 0;
     if (workerEnded) {
         free((void *)Script);
         Script = nullptr;
         DeleteFonts();
     }
 
-    if (result != kOk) {
+    if (startup != kOk) {
         if (SilentMode) {
             // Nobody is there to answer a message box: the log tells of the failure.
-            LastErrorCode = result;
+            LastErrorCode = kErrStartup;
             WriteInstallLog();
         } else {
-            ShowErrorMessage(nullptr, result);
+            ShowErrorMessage(nullptr, kErrStartup);
         }
     }
-    // Only the temporary copy removes itself: an installed uninstaller that could not start its
-    // copy must stay, or the product could not be removed any more.
-    if (RunMode == 1 && EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy))
-        StartSelfRemoval();
-    if (RebootRequested &&
-        ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
-        if (RunMode == 1)
-            Sleep(5);
-        RestartWindows();
+    if (RebootRequested) {
+        restartWanted = true;
+        if (ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
+            if (RunMode == 1)
+                Sleep(5);
+            restartWanted = !RestartWindows();
+        }
     }
-    return result;
+    if (RunOutcome == kExitFinished && restartWanted)
+        RunOutcome = kExitRestartNeeded;
+    return RunOutcome;
 }

@@ -2,71 +2,249 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
 #include <string.h>
 
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
-#include "resources/resource.h"
+#include "script/interpreter.h"
 
-const char kSelfRemovalBatch[] = "VTAutoDel.bat";
+const char kTemporaryCopy[] = "_VTUItmp.exe";
+static const char kMovedUninstaller[] = "_VTUIorg.exe";
 
-enum { kBatchSize = 1024 };
+enum {
+    kFolderAttempts = 100,
+    kCompareBlock = 65536,
+    kRemovalTries = 100000, // del attempts of the removal command; it ends at the first success
+    kCommandSize = 2048,
+};
 
-void StartSelfRemoval(void)
+// The exit codes with which a run of the copy ends that never started the removal: the
+// installed uninstaller then goes back where it was.
+static bool RemovalRan(DWORD code)
+{
+    return code == kExitFinished || code == kExitRestartNeeded || code == kExitFailed;
+}
+
+// A new folder of this run in the temporary folder. The name only has to be new: a name that is
+// taken (by an earlier run, or by anyone else) is passed over, never reused.
+static bool MakeRunFolder(char *folder, size_t capacity)
+{
+    char temp[kPathSize];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp)
+        return false;
+    StripBackslashes(temp);
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
+        DWORD tag = seed ^ (attempt * 0x9E3779B9u);
+        if (!FormatText(folder, capacity, "%s\\VTU%08lX", temp, (unsigned long)tag))
+            return false;
+        if (Sys.CreateDirectoryA(folder, nullptr))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+// True when the open file `copy` holds exactly the bytes of the file at `original`.
+static bool SameBytes(HANDLE copy, const char *original)
+{
+    HANDLE source = CreateFileA(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source == INVALID_HANDLE_VALUE)
+        return false;
+    static char a[kCompareBlock];
+    static char b[kCompareBlock];
+    bool same = GetFileSize(source, nullptr) == GetFileSize(copy, nullptr) &&
+                SetFilePointer(copy, 0, nullptr, FILE_BEGIN) == 0;
+    for (;;) {
+        DWORD gotA = 0;
+        DWORD gotB = 0;
+        if (!same || !ReadFile(source, a, sizeof a, &gotA, nullptr) ||
+            !ReadFile(copy, b, sizeof b, &gotB, nullptr) || gotA != gotB ||
+            memcmp(a, b, gotA) != 0) {
+            same = false;
+            break;
+        }
+        if (gotA == 0)
+            break;
+    }
+    CloseHandle(source);
+    return same;
+}
+
+// Moves the running uninstaller's own file out of the installation folder, so that the uninstall
+// script can delete "Uninstall.exe" and remove the folder while this process waits for the copy:
+// a running program's file cannot be deleted, but it can be renamed on its volume. Into the run's
+// folder when that is on the same volume, else next to the installation folder. `moved` gets the
+// new path, or stays empty when the file could not be moved.
+static void MoveOutOfTheWay(const char *runFolder, char *moved, size_t capacity)
 {
     char folder[kPathSize];
-    char batch[kPathSize];
-    DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n == 0 || n >= sizeof folder || !AddBackslash(folder, sizeof folder) ||
-        !FormatText(batch, sizeof batch, "%s%s", folder, kSelfRemovalBatch))
+    moved[0] = 0;
+    if (FormatText(moved, capacity, "%s\\%s", runFolder, kMovedUninstaller) &&
+        MoveFileA(EngineFilePath, moved))
         return;
-    HANDLE file = Sys.CreateFileA(batch, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    HRSRC found = FindResourceA((HMODULE)Instance, MAKEINTRESOURCEA(IDR_AUTODEL), "TEXT");
-    HGLOBAL loaded = found ? LoadResource((HMODULE)Instance, found) : nullptr;
-    const char *text = loaded ? (const char *)LockResource(loaded) : nullptr;
-    char script[kBatchSize];
-    long length = text ? ReplaceAll(text, SizeofResource((HMODULE)Instance, found), "#MODULEFN#",
-                                    EngineFilePath, script, sizeof script)
-                       : -1;
-    DWORD written = 0;
-    bool complete = length >= 0 && Sys.WriteFile(file, script, (DWORD)length, &written, nullptr) &&
-                    written == (DWORD)length;
-    CloseHandle(file);
-    if (!complete)
-        return;
+    // The installation folder's parent, under a new name.
+    char *slash = nullptr;
+    if (CopyText(folder, sizeof folder, EngineFilePath) && (slash = strrchr(folder, '\\')) &&
+        (*slash = 0, (slash = strrchr(folder, '\\')) != nullptr)) {
+        *slash = 0;
+        DWORD seed = GetTickCount() ^ GetCurrentProcessId();
+        for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
+            if (!FormatText(moved, capacity, "%s\\~VTU%08lX.tmp", folder,
+                            (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
+                break;
+            if (MoveFileA(EngineFilePath, moved))
+                return;
+            if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+                break;
+        }
+    }
+    moved[0] = 0;
+}
 
-    // A temporary folder with blanks in its path needs the batch path in quotes.
-    char command[kPathSize + 2];
-    FormatText(command, sizeof command, strchr(batch, ' ') ? "\"%s\"" : "%s", batch);
+// Appends ` "path"` to a command. False when it does not fit, or when the path holds a
+// character that the command interpreter would read as more than text.
+static bool AppendQuoted(char *command, size_t capacity, const char *path)
+{
+    if (strchr(path, '"') || strchr(path, '%'))
+        return false;
+    return AppendText(command, capacity, " \"") && AppendText(command, capacity, path) &&
+           AppendText(command, capacity, "\"");
+}
+
+// Deletes `files` (up to three, null where unused) and then removes the `folders`, once the
+// processes that hold them have ended: the system's command interpreter, from the system folder,
+// repeats the deletion until it succeeds. No file of ours is read by it: the whole command is on
+// its command line (a batch file in the temporary folder could be rewritten by any program of the
+// user while the interpreter, which reads it line by line, runs with administrator rights).
+// Where that cannot be, the files and folders are removed at the next start of Windows.
+static void StartRemoval(const char *const *files, int fileCount, const char *const *folders,
+                         int folderCount)
+{
+    char system[kPathSize];
+    char command[kCommandSize];
+    UINT n = GetSystemDirectoryA(system, sizeof system);
+    bool fits = n > 0 && n < sizeof system &&
+                FormatText(command, sizeof command,
+                           "\"%s\\cmd.exe\" /d /q /v:off /c for /l %%i in (1,1,%d) do (del /f /q",
+                           system, kRemovalTries);
+    for (int i = 0; fits && i < fileCount; i++)
+        fits = AppendQuoted(command, sizeof command, files[i]);
+    fits = fits && AppendText(command, sizeof command, " 2>nul &");
+    for (int i = 0; fits && i < fileCount; i++)
+        fits = AppendText(command, sizeof command, " if not exist") &&
+               AppendQuoted(command, sizeof command, files[i]);
+    fits = fits && AppendText(command, sizeof command, " (");
+    for (int i = 0; fits && i < folderCount; i++)
+        fits = AppendText(command, sizeof command, "rd") &&
+               AppendQuoted(command, sizeof command, folders[i]) &&
+               AppendText(command, sizeof command, " 2>nul & ");
+    fits = fits && AppendText(command, sizeof command, "exit))");
+
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, folder, &startup,
-                        &process))
+    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
+                               CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, nullptr, system, &startup,
+                               &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
         return;
-    SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-    CloseHandle(process.hProcess);
-    ResumeThread(process.hThread);
-    CloseHandle(process.hThread);
+    }
+    for (int i = 0; i < fileCount; i++)
+        MoveFileExA(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; i < folderCount; i++)
+        MoveFileExA(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
 }
 
-void RestartWindows(void)
+int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
+{
+    char folder[kPathSize];
+    char copy[kPathSize];
+    char moved[kPathSize] = "";
+    HANDLE held = INVALID_HANDLE_VALUE;
+    SHELLEXECUTEINFOA start;
+    int result = kRelaunchFailed;
+    if (!MakeRunFolder(folder, sizeof folder))
+        return kRelaunchFailed;
+    if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy) ||
+        !Sys.CopyFileA(EngineFilePath, copy, TRUE))
+        goto done;
+    // From here until the copy runs, nobody may change or replace it: it is opened without
+    // sharing writes or deletion, and only what then reads as this very program is started.
+    held = CreateFileA(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE || !SameBytes(held, EngineFilePath))
+        goto done;
+    MoveOutOfTheWay(folder, moved, sizeof moved);
+    // Nor may this process's own working folder keep the installation folder in use.
+    SetCurrentDirectoryA(folder); /* best effort */
+
+    memset(&start, 0, sizeof start);
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    start.lpVerb = "open";
+    start.lpFile = copy;
+    start.lpParameters = arguments;
+    // The copy works in its own folder, so that nothing keeps the installation folder in use.
+    start.lpDirectory = folder;
+    start.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&start) || !start.hProcess) {
+        if (moved[0])
+            MoveFileA(moved, EngineFilePath); /* best effort: the uninstaller stays usable */
+        goto done;
+    }
+    CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+    result = kOk;
+    WaitForSingleObject(start.hProcess, INFINITE);
+    *exitCode = kExitFailed;
+    GetExitCodeProcess(start.hProcess, exitCode); /* on failure the run counts as failed */
+    CloseHandle(start.hProcess);
+    // A run that removed nothing (cancelled, refused, or another one running) leaves the
+    // product as it was, its uninstaller included; one that cannot go back is kept, not removed.
+    if (moved[0] && !RemovalRan(*exitCode)) {
+        MoveFileA(moved, EngineFilePath); /* best effort */
+        moved[0] = 0;
+    }
+done:
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    if (result != kOk) {
+        Sys.DeleteFileA(copy);        /* best effort */
+        Sys.RemoveDirectoryA(folder); /* best effort */
+        return result;
+    }
+    {
+        char installFolder[kPathSize];
+        CopyText(installFolder, sizeof installFolder, EngineFilePath);
+        char *slash = strrchr(installFolder, '\\');
+        if (slash)
+            *slash = 0;
+        const char *files[2] = {copy, moved[0] ? moved : EngineFilePath};
+        // An uninstaller that could not move out of the way held its folder during the run.
+        const char *folders[2] = {folder, installFolder};
+        bool stayed = moved[0] == 0 && RemovalRan(*exitCode);
+        StartRemoval(files, stayed || moved[0] ? 2 : 1, folders, stayed ? 2 : 1);
+    }
+    return kOk;
+}
+
+bool RestartWindows(void)
 {
     if (OsCode >= 8) {
         HANDLE token;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
-            return;
+            return false;
         TOKEN_PRIVILEGES privileges;
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -75,7 +253,7 @@ void RestartWindows(void)
             AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
         CloseHandle(token);
         if (!enabled)
-            return;
+            return false;
     }
-    Sys.ExitWindowsEx(EWX_REBOOT, 0); /* its result is ignored */
+    return Sys.ExitWindowsEx(EWX_REBOOT, 0) == TRUE;
 }

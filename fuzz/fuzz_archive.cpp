@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t *file = (uint8_t *)malloc(size ? size : 1);
     memcpy(file, data, size);
     size_t imageEnd = ImageEndOffset(file, size);
+    // What is not a PE image counts as carrying something; an image that ends the file never.
+    bool appended = HasAppendedData(file, size, size);
+    if ((imageEnd == 0 && !appended) || (imageEnd != 0 && imageEnd >= size && appended))
+        abort();
     size_t start = LocateArchive(file, size);
     if (start > size)
         abort();

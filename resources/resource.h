@@ -3,7 +3,6 @@
 
 #define IDI_SETUP     101 // setup icon group, the engine's main icon
 #define IDI_UNINSTALL 102 // uninstall icon group
-#define IDR_AUTODEL   116 // TEXT resource: the self-removal batch template
 
 #define IDS_CONFIRM_QUIT          1000
 #define IDS_CRITICAL_ERROR        1001
@@ -26,6 +25,7 @@
 #define IDS_ABSOLUTE_PATH         1039
 #define IDS_NO_64BIT              1043
 #define IDS_SCRIPT_ERROR          1045
+#define IDS_ALREADY_RUNNING       1047
 
 // Wizard dialog templates.
 #define IDD_WELCOME            104

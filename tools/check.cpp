@@ -109,8 +109,8 @@ class Checker
         return false;
     }
 
-    // The engine takes a source from the disk when something of that name is there, else from
-    // the archive. A name with a placeholder is known only at install time and is left alone.
+    // The engine takes a source from the archive when it holds that name, else from the disk. A
+    // name with a placeholder is known only at install time and is left alone.
     void CheckArchiveName(const char *at, const char *what, const char *name)
     {
         if (!Entries || name[0] == 0 || strchr(name, '#'))

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/results.h"
 #include "base/syscalls.h"
 #include "commands/files.h"
 #include "commands/record.h"
@@ -31,6 +32,9 @@ static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lP
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
         return true;
     case kMsgPhaseEnd:
+        // The uninstaller's phase goes on past failures; they still make the run a failed one.
+        if (LastErrorCode != kOk)
+            RunOutcome = kExitFailed;
         SetDlgItemTextA(page, IDC_STATUS, "Finished");
         EnableWindow(GetDlgItem(page, IDOK), TRUE);
         SendMessageA(page, WM_COMMAND, IDOK, 0);
@@ -39,7 +43,7 @@ static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lP
         int answer = ShowErrorMessage(page, LastErrorCode);
         SetWindowLongPtrA(page, DWLP_MSGRESULT, answer);
         if (answer == IDOK || answer == IDCANCEL || answer == IDNO)
-            LeaveWizard();
+            LeaveWizard(kExitFailed);
         return true;
     }
     }
@@ -127,6 +131,8 @@ static void Finish(HWND page)
     }
     SetInstallSize();
     StartPhase(2, false);
+    if (LastErrorCode != kOk)
+        RunOutcome = kExitFailed;
     if (GetVariable("#REBOOT#", nullptr, 0) >= 0)
         RebootRequested = 1;
     EndWizard();

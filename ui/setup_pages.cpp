@@ -8,6 +8,7 @@
 
 #include "archive/archive.h"
 #include "base/globals.h"
+#include "base/results.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
@@ -56,12 +57,12 @@ static void WelcomeNext(HWND page)
     bool previous = PreviousVersionMustBeRemoved();
     if (previous && RunMode == 0 &&
         ShowMessage(page, IDS_PREVIOUS_VERSION, MB_YESNOCANCEL | MB_ICONHAND) != IDYES) {
-        LeaveWizard();
+        LeaveWizard(kExitCancelled);
         return;
     }
     if (!Sys.IsUserAnAdmin()) {
         ShowMessage(page, IDS_NOT_ADMINISTRATOR, MB_OK | MB_ICONHAND);
-        LeaveWizard();
+        LeaveWizard(kExitFailed);
         return;
     }
     if (RunMode == 1) {
@@ -95,7 +96,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
             WelcomeNext(page);
         break;
     case IDCANCEL:
-        LeaveWizard();
+        LeaveWizard(kExitCancelled);
         break;
     case IDC_KEEP_SETTINGS:
         if (RunMode == 1 && HIWORD(wParam) == BN_CLICKED &&
@@ -112,14 +113,14 @@ static bool ShowLicense(HWND page)
     char name[kPathSize];
     if (GetVariable("#EULA#", name, sizeof name) < 0) {
         ShowMessage(page, IDS_CRITICAL_ERROR, MB_OK | MB_ICONHAND);
-        LeaveWizard();
+        LeaveWizard(kExitFailed);
         return false;
     }
     uint32_t length = 0;
     uint8_t *text = LoadFileOrEntry(name, 1, &length);
     if (!text) {
         ShowMessage(page, IDS_CRITICAL_ERROR, MB_OK | MB_ICONHAND);
-        LeaveWizard();
+        LeaveWizard(kExitFailed);
         return false;
     }
     SetDlgItemTextA(page, IDC_LICENSE_TEXT, (const char *)text);

@@ -4,6 +4,8 @@
 #include <objbase.h>
 
 #include "base/globals.h"
+#include "base/results.h"
+#include "base/syscalls.h"
 #include "resources/resource.h"
 #include "ui/messages.h"
 
@@ -46,8 +48,8 @@ void RunWizard(void)
     // The common controls library is loaded only now: a silent run does not need it, and
     // loading it costs start-up time. The progress bar's class comes from it.
     typedef BOOL(WINAPI * InitControls)(const INITCOMMONCONTROLSEX *);
-    InitControls initControls =
-        (InitControls)(void *)GetProcAddress(LoadLibraryA("comctl32.dll"), "InitCommonControlsEx");
+    InitControls initControls = (InitControls)(void *)GetProcAddress(
+        LoadSystemLibrary("comctl32.dll"), "InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     if (initControls)
         initControls(&controls);
@@ -74,9 +76,10 @@ void EndWizard(void)
         EndDialog((HWND)FrameWindow, 1);
 }
 
-void LeaveWizard(void)
+void LeaveWizard(int outcome)
 {
     WizardCancelled = 1;
+    RunOutcome = outcome;
     EndWizard();
 }
 
@@ -84,7 +87,7 @@ void LeaveIfConfirmed(HWND page)
 {
     if (ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
         IDYES)
-        LeaveWizard();
+        LeaveWizard(kExitCancelled);
 }
 
 bool ButtonEnabled(HWND page, int id)

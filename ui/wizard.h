@@ -28,8 +28,10 @@ void RunWizard(void);
 // switch.
 void SwitchPage(HWND page, int templateId, DLGPROC procedure);
 
-// Leaves the wizard early: WizardCancelled is set and the frame ends.
-void LeaveWizard(void);
+// Leaves the wizard early: WizardCancelled is set, the run's exit code becomes `outcome`
+// (kExitCancelled when the person chose to leave, kExitFailed after a failure), and the frame
+// ends.
+void LeaveWizard(int outcome);
 
 // Ends the frame after Finish; WizardCancelled stays as it is.
 void EndWizard(void);

@@ -151,23 +151,3 @@ TEST(Scanner, KeywordTableLookups)
 }
 
 } // namespace
-
-namespace
-{
-
-TEST(Text, SelfRemovalBatchForAPath)
-{
-    const char batchTemplate[] = ":Repeat\r\ndel \"#MODULEFN#\"\r\nif exist \"#MODULEFN#\" goto "
-                                 "Repeat\r\ndel \"VTAutoDel.bat\"\r\n";
-    char out[1024];
-    long n = ReplaceAll(batchTemplate, sizeof batchTemplate - 1, "#MODULEFN#",
-                        "C:\\Temp\\_VTUItmp.exe", out, sizeof out);
-    EXPECT_EQ(std::string(out, (size_t)n),
-              ":Repeat\r\ndel \"C:\\Temp\\_VTUItmp.exe\"\r\nif exist \"C:\\Temp\\_VTUItmp.exe\" "
-              "goto Repeat\r\ndel \"VTAutoDel.bat\"\r\n");
-    EXPECT_EQ(ReplaceAll(batchTemplate, sizeof batchTemplate - 1, "#MODULEFN#",
-                         std::string(600, 'p').c_str(), out, sizeof out),
-              -1);
-}
-
-} // namespace

@@ -106,28 +106,35 @@ TEST_F(PackedArchive, ImageThroughUninstallScript)
     EXPECT_FALSE(FindArchiveEntry(bytes, image.size(), start, "Setup.vis", &e));
 }
 
-TEST_F(PackedArchive, DiskFileOfTheSameNameWins)
+// An entry of the archive always wins over a file of its name in the current folder, which
+// anyone could have put there; the disk is asked only for names the archive does not hold.
+TEST_F(PackedArchive, ArchiveEntryWinsOverADiskFileOfItsName)
 {
     char saved[MAX_PATH];
     GetCurrentDirectoryA(sizeof saved, saved);
     ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
-    WriteFileText(Path("Setup.vis"), "from disk");
-    uint32_t size = 0;
-    uint8_t *data = LoadFileOrEntry("Setup.vis", 1, &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string((const char *)data), "from disk");
-    EXPECT_EQ(size, 9u);
-    free(data);
-    EXPECT_EQ(CopyFileOrEntry("Setup.vis", Path("copy").c_str()), 0);
-    EXPECT_EQ(ReadFileText(Path("copy")), "from disk");
+    const std::string packed = ReadFileText(TestDataPath("archive/Setup.vis"));
+    for (const char *name : {"Setup.vis", "SETUP.VIS"}) {
+        WriteFileText(Path(name), "planted");
+        uint32_t size = 0;
+        uint8_t *data = LoadFileOrEntry(name, 1, &size);
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(std::string((const char *)data), packed);
+        EXPECT_EQ(size, packed.size());
+        free(data);
+        EXPECT_EQ(CopyFileOrEntry(name, Path("copy").c_str()), 0);
+        EXPECT_EQ(ReadFileText(Path("copy")), packed);
+        DeleteFileA(Path(name).c_str());
+    }
 
-    DeleteFileA(Path("Setup.vis").c_str());
-    data = LoadFileOrEntry("Setup.vis", 1, &size);
+    WriteFileText(Path("Only.txt"), "only on disk");
+    uint32_t size = 0;
+    uint8_t *data = LoadFileOrEntry("Only.txt", 1, &size);
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(std::string((const char *)data), ReadFileText(TestDataPath("archive/Setup.vis")));
+    EXPECT_EQ(std::string((const char *)data), "only on disk");
     free(data);
-    EXPECT_EQ(CopyFileOrEntry("Setup.vis", Path("copy").c_str()), 0);
-    EXPECT_EQ(ReadFileText(Path("copy")), ReadFileText(TestDataPath("archive/Setup.vis")));
+    EXPECT_EQ(CopyFileOrEntry("Only.txt", Path("copy").c_str()), 0);
+    EXPECT_EQ(ReadFileText(Path("copy")), "only on disk");
     EXPECT_EQ(CopyFileOrEntry("Missing.vis", Path("copy2").c_str()), kErrArchive);
     SetCurrentDirectoryA(saved);
 }
@@ -149,11 +156,23 @@ TEST_F(PackedArchive, TruncatedEngineFileNeverReadsPastItsEnd)
     EXPECT_EQ(Entry("Uninstall.vis"), ReadFileText(TestDataPath("archive/Uninstall.vis")));
     EXPECT_EQ(ExtractArchiveEntry("EULA.txt", Path("e").c_str()), kErrArchive);
     EXPECT_FALSE(Exists(Path("e")));
-    // An engine file that cannot be opened.
+    // Neither a damaged archive nor an engine file that cannot be opened lets a file beside the
+    // engine stand in for an entry.
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
+    WriteFileText(Path("EULA.txt"), "planted");
+    WriteFileText(Path("Uninstall.vis"), "planted");
+    uint32_t size = 0;
+    EXPECT_EQ(LoadFileOrEntry("EULA.txt", 0, &size), nullptr);
+    EXPECT_EQ(CopyFileOrEntry("EULA.txt", Path("e").c_str()), kErrArchive);
     CopyText(EngineFilePath, sizeof EngineFilePath, Path("missing.exe").c_str());
     ArchiveStart = 0;
     EXPECT_EQ(Entry("Uninstall.vis"), "<none>");
+    EXPECT_EQ(LoadFileOrEntry("Uninstall.vis", 0, &size), nullptr);
     EXPECT_EQ(ExtractArchiveEntry("Uninstall.vis", Path("e").c_str()), kErrArchive);
+    EXPECT_FALSE(Exists(Path("e")));
+    SetCurrentDirectoryA(current);
     CopyText(EngineFilePath, sizeof EngineFilePath, saved);
     ArchiveStart = 0;
 }

@@ -1,7 +1,6 @@
-// Silent installations end to end: a packed setup file copied into a scratch folder and run as
-// its own process, then its log, files and registry looked at. A "Setup.vis" written next to it
-// replaces the archive's script (files in the current folder win), which lets a test run any
-// script with the sample's archive.
+// Silent installations end to end: a packed setup file copied (or packed with a script of the
+// test's own and the sample's files) into a scratch folder and run as its own process, then its
+// log, files and registry looked at.
 #include "tests/win/win_test_util.h"
 
 #include "base/text.h"
@@ -36,11 +35,12 @@ class Install : public WindowsTest
     }
 
     // Installs silently into Folder\Tool with `script` as the install script (empty: the
-    // archive's own).
+    // sample's own), packed with the sample's files.
     DWORD InstallWith(const std::string &script, const std::string &extra = "")
     {
-        if (!script.empty())
-            WriteFileText(Path("Setup.vis"), script);
+        if (!script.empty()) {
+            EXPECT_EQ(PackSample(Setup, script), 0u);
+        }
         return Run(Setup, extra + "\"" + Path("Tool") + "\"");
     }
 
@@ -86,7 +86,7 @@ TEST_F(Install, StoppedRunsLogTheMessageAndTheFailure)
                                          "PhaseBegin 1\r\n") +
                              c.line + "\r\nPhaseEnd\r\nPhaseBegin 2\r\nCreateDir \"" +
                              Path("phase2") + "\"\r\nPhaseEnd\r\n";
-        EXPECT_EQ(InstallWith(script), 0u) << c.line;
+        EXPECT_EQ(InstallWith(script), 1603u) << c.line;
         EXPECT_EQ(ReadFileText(Log), c.message + "\r\n" + kLogFailure) << c.line;
         EXPECT_FALSE(Exists(Path("phase2"))) << "phase 2 ran after a failed phase 1";
     }
@@ -114,12 +114,12 @@ TEST_F(Install, ExtraFilesAreCopiedAlsoAfterAFailedRun)
     std::string failing =
         "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
         "Error late\r\nPhaseEnd\r\n";
-    EXPECT_EQ(InstallWith(failing, "readme.txt, "), 0u);
+    EXPECT_EQ(InstallWith(failing, "readme.txt, "), 1603u);
     EXPECT_EQ(ReadFileText(Log).substr(0, 22), "A critical error (code");
     EXPECT_EQ(ReadFileText(Path("Tool\\readme.txt")), "read me");
 
     // After the path every argument is a file, with or without a dot.
-    EXPECT_EQ(Run(Setup, "\"" + Path("Tool") + "\", extra"), 0u);
+    EXPECT_EQ(Run(Setup, "\"" + Path("Tool") + "\", extra"), 1603u);
     EXPECT_EQ(ReadFileText(Path("Tool\\extra")), "no dot");
 }
 
@@ -132,9 +132,9 @@ TEST_F(Install, RefusesSixtyFourBitSystemsWhenAsked)
     EXPECT_FALSE(Exists(Path("Tool")));
 
     // With the wizard the refusal shows message 1043 first.
-    DeleteFileA(Path("Setup.vis").c_str());
-    WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nSet #NOX64#, 1\r\n"
-                                     "PhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n");
+    ASSERT_EQ(PackSample(Setup, "PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nSet #NOX64#, 1\r\n"
+                                "PhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n"),
+              0u);
     MessageBoxRobot robot("Setup", IDOK);
     EXPECT_EQ(Run(Setup, ""), 1u);
     ASSERT_TRUE(robot.Wait());
@@ -144,7 +144,7 @@ TEST_F(Install, RefusesSixtyFourBitSystemsWhenAsked)
 
 TEST_F(Install, StartUpFailures)
 {
-    // The engine without an archive has no script.
+    // The engine without an archive finds no script beside it.
     std::string bare = Path("Setup.exe");
     ASSERT_TRUE(CopyFileA(BuildPath("Setup.exe").c_str(), bare.c_str(), FALSE));
     EXPECT_EQ(Run(bare, "\"" + Path("Tool") + "\""), 13u);
@@ -164,6 +164,21 @@ TEST_F(Install, StartUpFailures)
     EXPECT_EQ(Run(bare, ""), 13u);
     ASSERT_TRUE(robot.Wait());
     EXPECT_EQ(robot.Text.substr(0, 29), "A critical error has occured.");
+}
+
+// The vendor's loop: a script beside the bare engine runs as it stands, without packing, and
+// takes its files from beside it too.
+TEST_F(Install, TheBareEngineRunsTheScriptBesideIt)
+{
+    std::string bare = Path("Setup.exe");
+    ASSERT_TRUE(CopyFileA(BuildPath("Setup.exe").c_str(), bare.c_str(), FALSE));
+    WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nPhaseEnd\r\n"
+                                     "PhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
+                                     "CopyFile notes.txt, \"#INSTALLPATH#\"\r\nPhaseEnd\r\n");
+    WriteFileText(Path("notes.txt"), "from beside the engine");
+    EXPECT_EQ(Run(bare, "\"" + Path("Tool") + "\""), 0u);
+    EXPECT_EQ(ReadFileText(bare + ".log"), kLogSuccess);
+    EXPECT_EQ(ReadFileText(Path("Tool\\notes.txt")), "from beside the engine");
 }
 
 class BuiltIns : public Install
@@ -189,7 +204,7 @@ std::string SeenBy(BuiltIns *test, const std::string &phase0, int phase, const s
     if (phase == 2)
         script += "Error \"" + text + "\"\r\n";
     script += "PhaseEnd\r\n";
-    EXPECT_EQ(test->InstallWithPublic(script), 0u);
+    EXPECT_EQ(test->InstallWithPublic(script), 1603u);
     std::string log = ReadFileText(test->LogPublic());
     size_t start = log.find("(code ");
     size_t end = log.find(") has occurred");

@@ -84,11 +84,6 @@ class Lifecycle : public WindowsTest
         Setup = Path("ToolSetup.exe");
         ASSERT_TRUE(CopyFileA(BuildPath("samples/ToolSetup.exe").c_str(), Setup.c_str(), FALSE));
         Installed = Path("Tool");
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        TempCopy = std::string(temp) + "_VTUItmp.exe";
-        Batch = std::string(temp) + "VTAutoDel.bat";
-        DeleteFileA(TempCopy.c_str());
     }
     void TearDown() override
     {
@@ -97,8 +92,6 @@ class Lifecycle : public WindowsTest
     }
     std::string Setup;
     std::string Installed;
-    std::string TempCopy;
-    std::string Batch;
 };
 
 TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
@@ -160,26 +153,29 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     FreeLibrary(image);
     EXPECT_EQ(VersionText(Installed + "\\Uninstall.exe", "FileVersion"), "1.0.0.0");
 
-    // Started from the installation folder, the uninstaller only starts its temporary copy. The
-    // copy opens its wizard; left at once, it ends and its batch deletes it.
+    // Started from the installation folder as a person starts it, the uninstaller runs a copy
+    // of itself from a new folder in the temporary folder and waits for it. Left at once, the
+    // copy removes nothing, and the uninstaller is where it was; the copy and its folder go.
+    std::string temp = TempFolder();
+    std::string before = RunFoldersIn(temp);
     {
-        EXPECT_EQ(RunProgram(Installed + "\\Uninstall.exe", "", Installed), 0u);
+        HANDLE uninstaller = StartProgram(Installed + "\\Uninstall.exe", "", Installed);
         WizardRobot robot("Uninstall - Tool v3.1.3", "Uninstall");
         ASSERT_TRUE(robot.Open());
         ASSERT_TRUE(robot.On(kUninstallWelcomePage));
+        EXPECT_NE(RunFoldersIn(temp), before);
         ASSERT_TRUE(robot.Press(IDCANCEL));
         EXPECT_TRUE(robot.Closed());
+        EXPECT_EQ(ExitCodeOf(uninstaller, 30000), 1602u);
     }
-    // The batch ends by deleting itself; until then it would delete any new file of that name.
-    EXPECT_TRUE(WaitFor([&] { return !Exists(TempCopy) && !Exists(Batch); }));
     EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
+    EXPECT_TRUE(WaitFor([&] { return RunFoldersIn(temp) == before; }));
 
-    // A copy named like the temporary one uninstalls silently when given the folder, and
-    // removes what the install left, and then itself.
-    std::string copy = Path("_VTUItmp.exe");
-    ASSERT_TRUE(CopyFileA((Installed + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(RunProgram(copy, "\"" + Installed + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(copy + ".log"), "Uninstall finished successfully!\r\n");
+    // Given the installation folder, the installed uninstaller removes the product silently and
+    // returns once it is done; nothing is left of the product or of the uninstaller's run.
+    DeleteFileA((temp + "\\Tool-Uninstall.log").c_str());
+    EXPECT_EQ(RunProgram(Installed + "\\Uninstall.exe", "\"" + Installed + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
     EXPECT_FALSE(Exists(Installed));
     EXPECT_FALSE(Exists(menu));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),
@@ -187,7 +183,7 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     ProductRecord record;
     memset(&record, 0, sizeof record);
     EXPECT_FALSE(ReadProductRecord("Tool", &record));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(copy) && !Exists(Batch); }));
+    EXPECT_TRUE(WaitFor([&] { return RunFoldersIn(temp) == before; }));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Test runner for the Windows tests. Besides running the tests it serves as the helper process
 // some tests need: "--hold FILE MS" opens FILE without delete sharing, creates FILE.held to say
-// so, and keeps the file open for MS milliseconds.
+// so, and keeps the file open for MS milliseconds; "--load NAME" and "--load-restricted NAME"
+// load the library NAME by its bare name, without and after limiting the library search as the
+// engine does, and exit with 1 when it loaded, 0 when it did not.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "base/globals.h"
+#include "base/syscalls.h"
 #include "script/phase_thread.h"
 
 static int HoldFile(const char *path, const char *milliseconds)
@@ -32,6 +35,10 @@ int main(int argc, char **argv)
 {
     if (argc == 4 && strcmp(argv[1], "--hold") == 0)
         return HoldFile(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "--load-restricted") == 0)
+        RestrictLibrarySearch();
+    if (argc == 3 && strncmp(argv[1], "--load", 6) == 0)
+        return LoadLibraryA(argv[2]) ? 1 : 0;
     GetModuleFileNameA(nullptr, EngineFilePath, sizeof EngineFilePath);
     InitScriptThreading();
     testing::InitGoogleTest(&argc, argv);

@@ -47,18 +47,6 @@ TEST_F(Messages, StringTableHoldsTheTextsAsQuoted)
     EXPECT_NE(block, nullptr);
 }
 
-TEST_F(Messages, BatchTemplateIsEightyThreeBytes)
-{
-    HRSRC text = FindResourceExA(nullptr, "TEXT", MAKEINTRESOURCEA(IDR_AUTODEL),
-                                 MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN));
-    ASSERT_NE(text, nullptr);
-    ASSERT_EQ(SizeofResource(nullptr, text), 83u);
-    const char *bytes = (const char *)LockResource(LoadResource(nullptr, text));
-    EXPECT_EQ(std::string(bytes, 83), ":Repeat\r\ndel \"#MODULEFN#\"\r\n"
-                                      "if exist \"#MODULEFN#\" goto Repeat\r\n"
-                                      "del \"VTAutoDel.bat\"\r\n");
-}
-
 TEST_F(Messages, IconGroupsHoldSixImagesEach)
 {
     for (int group : {IDI_SETUP, IDI_UNINSTALL}) {

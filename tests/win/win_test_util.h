@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -192,10 +193,10 @@ inline std::string BuildPath(const std::string &relative)
     return path;
 }
 
-// Runs `program` with `arguments` in `folder`; returns its exit code (0xBAD when it did not end
-// within the time, 0xDEAD when it did not start).
-inline DWORD RunProgram(const std::string &program, const std::string &arguments,
-                        const std::string &folder, DWORD timeoutMs = 60000)
+// Starts `program` with `arguments` in `folder`, as a person or a deployment tool does; the
+// process handle, or null when it did not start.
+inline HANDLE StartProgram(const std::string &program, const std::string &arguments,
+                           const std::string &folder)
 {
     std::string command = "\"" + program + "\" " + arguments;
     STARTUPINFOA si = {};
@@ -203,15 +204,95 @@ inline DWORD RunProgram(const std::string &program, const std::string &arguments
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
                         &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+// Waits for a started process and closes its handle; its exit code (0xBAD when it did not end
+// within the time and was ended, 0xDEAD when it never started).
+inline DWORD ExitCodeOf(HANDLE process, DWORD timeoutMs = 60000)
+{
+    if (!process)
         return 0xDEAD;
     DWORD code = 0xBAD;
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
+    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
     else
-        TerminateProcess(pi.hProcess, 0xBAD);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+        TerminateProcess(process, 0xBAD);
+    CloseHandle(process);
     return code;
+}
+
+// Runs `program` with `arguments` in `folder`; returns its exit code as ExitCodeOf does.
+inline DWORD RunProgram(const std::string &program, const std::string &arguments,
+                        const std::string &folder, DWORD timeoutMs = 60000)
+{
+    return ExitCodeOf(StartProgram(program, arguments, folder), timeoutMs);
+}
+
+// Packs a setup of this build's engine at `setup` with `script` as its Setup.vis (and
+// `uninstallScript` as its Uninstall.vis when not empty) and the sample product's other files, as
+// the build packs the sample, through this build's mksetup.exe. Returns mksetup's exit code. A
+// script beside a packed setup is never run: the archive's wins.
+inline DWORD PackSample(const std::string &setup, const std::string &script,
+                        const std::string &uninstallScript = "")
+{
+    std::string folder = setup + ".d";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string sample = std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\";
+    for (char &c : sample)
+        if (c == '/')
+            c = '\\';
+    std::string vis = folder + "\\Setup.vis";
+    std::string uninstallVis = sample + "Uninstall.vis";
+    WriteFileText(vis, script);
+    if (!uninstallScript.empty()) {
+        uninstallVis = folder + "\\Uninstall.vis";
+        WriteFileText(uninstallVis, uninstallScript);
+    }
+    std::string arguments =
+        "pack --engine \"" + BuildPath("Setup.exe") + "\" --out \"" + setup + "\"";
+    for (const std::string &file :
+         {uninstallVis, sample + "Tool.chm", vis, BuildPath("samples/payload/Tool32.exe"),
+          BuildPath("samples/payload/Tool64.exe"), sample + "EULA.txt", BuildPath("SetupLib32.dll"),
+          BuildPath("SetupLib64.dll"), sample + "Tool.pat"})
+        arguments += " \"" + file + "\"";
+    DWORD code = RunProgram(BuildPath("mksetup.exe"), arguments, folder);
+    DeleteFileA(vis.c_str());
+    DeleteFileA((folder + "\\Uninstall.vis").c_str());
+    RemoveDirectoryA(folder.c_str());
+    return code;
+}
+
+// The temporary folder, without its trailing backslash.
+inline std::string TempFolder(void)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string folder = temp;
+    if (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
+    return folder;
+}
+
+// The names of the uninstaller's run folders ("VTU...") in `folder`, sorted, one per line.
+inline std::string RunFoldersIn(const std::string &folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\VTU*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(found.cFileName);
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string &name : names)
+        text += name + "\n";
+    return text;
 }
 
 // Polls until `done` holds or the time is up.

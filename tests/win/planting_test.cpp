@@ -1,0 +1,204 @@
+// Files planted where a stranger could put them, beside a setup in a Downloads folder or in the
+// temporary folder, named like what the engine reads, copies, loads or runs: none of them may
+// reach the computer. Each case plants, runs the packed sample as a person or a deployment tool
+// would, and looks at what was installed, what ran and what the registry holds.
+#include "tests/win/win_test_util.h"
+
+#include "archive/format.h"
+#include "tests/win/robot.h"
+
+namespace
+{
+
+const char kPlantedScript[] = "PhaseBegin 0\r\nSet #PROGRAM#, Tool\r\nPhaseEnd\r\n"
+                              "PhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\\Planted\"\r\n"
+                              "CreateRegValSz \"LM\", \"Software\\Planted\", \"Ran\", \"yes\"\r\n"
+                              "PhaseEnd\r\n";
+
+// Patch data that would stamp "PLANTED" over the start of the manual.
+const char kPlantedPatch[] = "\0\0\0\0\7\0\0\0PLANTED";
+
+bool PlantedKeyExists(void)
+{
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Planted", 0, KEY_READ | view, &key) ==
+            ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every mark a planted library left in `folder`, by name.
+std::string MarksIn(const std::string &folder)
+{
+    std::string marks;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.ran").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return marks;
+    do
+        marks += std::string(found.cFileName) + " ";
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return marks;
+}
+
+class Planting : public WindowsTest
+{
+  protected:
+    void SetUp() override
+    {
+        WindowsTest::SetUp();
+        Setup = Path("ToolSetup.exe");
+        ASSERT_TRUE(CopyFileA(BuildPath("samples/ToolSetup.exe").c_str(), Setup.c_str(), FALSE));
+        Target = Path("Tool");
+    }
+    void TearDown() override
+    {
+        ForgetSampleProducts();
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\Planted", view, 0);
+        for (const std::string &name : Planted)
+            DeleteFileA(name.c_str());
+        WindowsTest::TearDown();
+    }
+
+    void Plant(const std::string &path, const std::string &bytes)
+    {
+        WriteFileText(path, bytes);
+        Planted.push_back(path);
+    }
+    void PlantLibrary(const std::string &path)
+    {
+        ASSERT_TRUE(
+            CopyFileA(BuildPath(sizeof(void *) == 8 ? "Planted64.dll" : "Planted32.dll").c_str(),
+                      path.c_str(), FALSE));
+        Planted.push_back(path);
+        Planted.push_back(path + ".ran");
+    }
+
+    std::string Setup;
+    std::string Target;
+    std::vector<std::string> Planted;
+};
+
+// Everything the archive holds, planted beside the setup: the script, the product's programs,
+// its licence, manual and patch data, the helper library. The setup installs its own.
+TEST_F(Planting, FilesBesideTheSetupAreNotTakenForItsOwn)
+{
+    Plant(Path("Setup.vis"), kPlantedScript);
+    Plant(Path("Uninstall.vis"), kPlantedScript);
+    for (const char *name : {"Tool32.exe", "Tool64.exe", "Tool.chm", "EULA.txt"})
+        Plant(Path(name), std::string("planted ") + name);
+    Plant(Path("Tool.pat"), std::string(kPlantedPatch, sizeof kPlantedPatch - 1));
+    PlantLibrary(Path("SetupLib32.dll"));
+    PlantLibrary(Path("SetupLib64.dll"));
+
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_FALSE(Exists(Target + "\\Planted"));
+    EXPECT_FALSE(PlantedKeyExists());
+    std::string program = ReadFileText(Target + "\\Tool.exe");
+    EXPECT_TRUE(program == ReadFileText(BuildPath("samples/payload/Tool64.exe")) ||
+                program == ReadFileText(BuildPath("samples/payload/Tool32.exe")));
+    std::string sample = std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\";
+    EXPECT_EQ(ReadFileText(Target + "\\EULA.txt"), ReadFileText(sample + "EULA.txt"));
+    std::string manual = ReadFileText(Target + "\\Tool.chm");
+    EXPECT_NE(manual.find("Version 3.1.3"), std::string::npos);
+    EXPECT_EQ(manual.find("PLANTED"), std::string::npos);
+    EXPECT_EQ(manual.find("planted"), std::string::npos);
+    std::string uninstaller = ReadFileText(Target + "\\Uninstall.exe");
+    EXPECT_EQ(uninstaller.find("Planted"), std::string::npos) << "the planted uninstall script";
+    EXPECT_EQ(MarksIn(Folder), "");
+}
+
+// The helper library that starts a program for the person at the desktop is the setup's own,
+// also when one of its name lies beside the setup.
+TEST_F(Planting, TheHelperLibraryIsTheSetupsOwn)
+{
+    ASSERT_EQ(PackSample(Setup, "PhaseBegin 0\r\nSet #PROGRAM#, Tool\r\nPhaseEnd\r\n"
+                                "PhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
+                                "CopyFile Tool32.exe, \"#INSTALLPATH#\\Tool.exe\"\r\n"
+                                "Run \"#INSTALLPATH#\\Tool.exe\", /register, NonElevated\r\n"
+                                "PhaseEnd\r\n"),
+              0u);
+    PlantLibrary(Path("SetupLib32.dll"));
+    PlantLibrary(Path("SetupLib64.dll"));
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(MarksIn(Folder), "");
+    EXPECT_EQ(MarksIn(Target), "");
+}
+
+// Libraries that Windows loads on demand for windows, themes, dialogs and the shell, planted
+// beside the setup: the engine looks for libraries in the system folder only.
+TEST_F(Planting, LibrariesBesideTheSetupAreNotLoaded)
+{
+    for (const char *name :
+         {"uxtheme.dll", "dwmapi.dll", "version.dll", "comctl32.dll", "propsys.dll",
+          "cryptbase.dll", "profapi.dll", "userenv.dll", "wintrust.dll", "msimg32.dll",
+          "oleaut32.dll", "rpcrt4.dll", "secur32.dll", "shfolder.dll", "winmm.dll"})
+        PlantLibrary(Path(name));
+    {
+        // The wizard, as a person opens it; left on its first page.
+        HANDLE setup = StartProgram(Setup, "", Folder);
+        WizardRobot robot("Setup - Tool v3.1.3", "Setup");
+        EXPECT_TRUE(robot.Open());
+        EXPECT_TRUE(robot.On(kWelcomePage));
+        robot.Press(IDCANCEL);
+        EXPECT_EQ(ExitCodeOf(setup, 30000), 1602u);
+    }
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(MarksIn(Folder), "");
+}
+
+// The engine's first act limits the library search to the system folder: a library that a
+// bare name would find in the current folder or beside the program is no longer loaded. (Wine
+// prefers its own libraries for the names of system ones, so the case above cannot show a
+// planted one loading; this one can.)
+TEST_F(Planting, TheLibrarySearchLeavesTheProgramsAndTheCurrentFolder)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string program = Path("tests.exe");
+    ASSERT_TRUE(CopyFileA(self, program.c_str(), FALSE));
+    Planted.push_back(program);
+    PlantLibrary(Path("plantlib.dll"));
+    EXPECT_EQ(RunProgram(program, "--load plantlib.dll", Folder), 1u) << "nothing to prove";
+    DeleteFileA(Path("plantlib.dll.ran").c_str());
+    EXPECT_EQ(RunProgram(program, "--load-restricted plantlib.dll", Folder), 0u);
+    EXPECT_EQ(MarksIn(Folder), "");
+    // The system's own libraries still load by name.
+    EXPECT_EQ(RunProgram(program, "--load-restricted comctl32.dll", Folder), 1u);
+}
+
+// The uninstaller runs from a copy of itself in a new folder of its own; an uninstall script
+// planted in the temporary folder, or beside a copy of the uninstaller, is never its script.
+TEST_F(Planting, TheUninstallerRunsItsOwnScript)
+{
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    std::string temp = TempFolder();
+    Plant(temp + "\\Uninstall.vis", kPlantedScript);
+    PlantLibrary(temp + "\\uxtheme.dll");
+    PlantLibrary(temp + "\\version.dll");
+    ASSERT_EQ(RunProgram(Target + "\\Uninstall.exe", "\"" + Target + "\"", Target), 0u);
+    EXPECT_FALSE(Exists(Target));
+    EXPECT_FALSE(PlantedKeyExists());
+    EXPECT_EQ(MarksIn(temp), "");
+
+    // A copy run by hand from a folder that holds a planted script.
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    std::string copy = Path("_VTUItmp.exe");
+    ASSERT_TRUE(CopyFileA((Target + "\\Uninstall.exe").c_str(), copy.c_str(), FALSE));
+    Planted.push_back(copy);
+    Plant(Path("Uninstall.vis"), kPlantedScript);
+    EXPECT_EQ(RunProgram(copy, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
+    EXPECT_FALSE(Exists(Target));
+    EXPECT_FALSE(PlantedKeyExists());
+}
+
+} // namespace
