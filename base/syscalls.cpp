@@ -23,9 +23,17 @@ void ResetSystemCalls(void)
     Sys.RegCreateKeyExA = ::RegCreateKeyExA;
     Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
     Sys.GetDiskFreeSpaceExA =
         (BOOL(WINAPI *)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER))(
-            void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
+            void *)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+    Sys.RegOpenCurrentUser =
+        (LONG(WINAPI *)(REGSAM, PHKEY))(void *)GetProcAddress(advapi, "RegOpenCurrentUser");
+    Sys.ImpersonateLoggedOnUser =
+        (BOOL(WINAPI *)(HANDLE))(void *)GetProcAddress(advapi, "ImpersonateLoggedOnUser");
+    Sys.MoveFileExA =
+        (BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExA");
     // By ordinal: older shell libraries export it under no name; without it, as on systems
     // that have no administrators, everyone counts as one.
     Sys.IsUserAnAdmin = (BOOL(WINAPI *)(void))(void *)GetProcAddress(

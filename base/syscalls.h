@@ -21,10 +21,14 @@ struct SystemCallTable {
     LONG(WINAPI *RegSetValueExA)
     (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
     BOOL(WINAPI *ExitWindowsEx)(UINT flags, DWORD reason);
-    // Looked up at run time: null on systems without it.
+    // Looked up at run time, so that the engine still loads on the oldest systems it supports:
+    // null on a system without it. (IsUserAnAdmin is never null: see ResetSystemCalls.)
     BOOL(WINAPI *GetDiskFreeSpaceExA)
     (LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free);
     BOOL(WINAPI *IsUserAnAdmin)(void);
+    LONG(WINAPI *RegOpenCurrentUser)(REGSAM access, PHKEY key); // Windows 2000 and later
+    BOOL(WINAPI *ImpersonateLoggedOnUser)(HANDLE token);        // the NT family
+    BOOL(WINAPI *MoveFileExA)(LPCSTR from, LPCSTR to, DWORD flags); // the NT family
 };
 
 extern SystemCallTable Sys;

@@ -1,6 +1,6 @@
-# Cross build for 32-bit Windows with MinGW-w64: the engine as shipped. This machine cannot
-# execute 32-bit programs, so the build is compiled and linked but never run here. The posix
-# thread model matches the 64-bit build (GoogleTest needs std::mutex).
+# Cross build for 32-bit Windows with MinGW-w64: the engine as shipped. Its programs run under
+# Wine's 32-bit loader, in a 64-bit prefix (WoW64) and in a 32-bit one. The posix thread model
+# matches the 64-bit build (GoogleTest needs std::mutex).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -10,3 +10,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

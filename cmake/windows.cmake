@@ -2,7 +2,19 @@
 # cross-compiling emulator; the 32-bit build (the engine as shipped) is compiled and linked only.
 set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static")
 set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static")
-add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+add_compile_definitions(WIN32_LEAN_AND_MEAN)
+
+# The engine is compiled against the oldest Windows it supports, so that a call that system lacks
+# fails to compile instead of keeping the engine from loading there: it must be looked up at run
+# time. The 32-bit engine: Windows 95 and NT 4.0 (with Internet Explorer 4, which brings
+# shlwapi); the 64-bit one: the first 64-bit Windows (XP x64, Server 2003). Tests and tools use
+# the newer declarations.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(ENGINE_WINDOWS WINVER=0x0400 _WIN32_WINNT=0x0400 _WIN32_WINDOWS=0x0400 _WIN32_IE=0x0400)
+else()
+    set(ENGINE_WINDOWS WINVER=0x0502 _WIN32_WINNT=0x0502 _WIN32_IE=0x0600)
+endif()
+set(NEWER_WINDOWS WINVER=0x0601 _WIN32_WINNT=0x0601 _WIN32_IE=0x0800)
 
 set(WIN_SOURCES
     base/syscalls.cpp
@@ -41,6 +53,7 @@ set(ENGINE_SIZE_FLAGS -ffunction-sections -fno-exceptions -fno-rtti
 add_library(setupcore STATIC ${CORE_SOURCES} ${WIN_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS} ${ENGINE_SIZE_FLAGS})
+target_compile_definitions(setupcore PRIVATE ${ENGINE_WINDOWS})
 target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid gdi32 advapi32 user32)
 
 # Tools of the host build that this build runs: the packer and the icon painter.
@@ -94,17 +107,20 @@ add_dependencies(setupres icons)
 add_executable(Setup WIN32 engine/main.cpp $<TARGET_OBJECTS:setupres>)
 target_link_libraries(Setup PRIVATE setupcore)
 target_compile_options(Setup PRIVATE ${SETUP_WARNINGS} ${ENGINE_SIZE_FLAGS})
+target_compile_definitions(Setup PRIVATE ${ENGINE_WINDOWS})
 target_link_options(Setup PRIVATE -s -Wl,--gc-sections)
 set_property(TARGET setupcore Setup PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
 
 # The floor of the install benchmark (bench/run): the same bytes copied out of one file.
 add_executable(bench_floor bench/floor.cpp)
 target_compile_options(bench_floor PRIVATE ${SETUP_WARNINGS})
+target_compile_definitions(bench_floor PRIVATE ${NEWER_WINDOWS})
 target_link_options(bench_floor PRIVATE -s)
 
 add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
 target_link_libraries(mksetup PRIVATE setupcore)
 target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
+target_compile_definitions(mksetup PRIVATE ${NEWER_WINDOWS})
 
 # GoogleTest from the Debian sources, built with this toolchain.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -122,7 +138,7 @@ file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_tes
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:setupres>)
 target_link_libraries(win_tests PRIVATE setupcore gtest version)
 target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-                           BUILD_DIR="${CMAKE_BINARY_DIR}")
+                           BUILD_DIR="${CMAKE_BINARY_DIR}" ${NEWER_WINDOWS})
 add_dependencies(win_tests Setup sample planted mksetup)
 target_compile_options(win_tests PRIVATE ${SETUP_WARNINGS})
 
@@ -137,12 +153,36 @@ add_custom_command(OUTPUT ${PACKED_TESTS}
     COMMENT "Packing win_tests_packed.exe")
 add_custom_target(win_tests_packed ALL DEPENDS ${PACKED_TESTS})
 
-if(CMAKE_CROSSCOMPILING_EMULATOR)
-    add_test(NAME win64.win_tests COMMAND win_tests --gtest_filter=-Packed*)
-    add_test(NAME win64.win_tests_packed COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${PACKED_TESTS}
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(SETUP_TREE win32)
+else()
+    set(SETUP_TREE win64)
+endif()
+
+# The Windows suites, each in a Wine prefix of its own (made by scripts/test): the 64-bit build in
+# a 64-bit prefix; the 32-bit build, the engine as shipped, in a 64-bit prefix, where Wine's WoW64
+# gives it what 64-bit Windows gives it (the 32-bit registry view, Program Files (x86),
+# SysWOW64), and in a 32-bit prefix, as on 32-bit Windows. Exit 77 means the machine cannot run
+# 32-bit programs: the suite is then reported as skipped, never as passed.
+if(SETUP_TREE STREQUAL "win64")
+    set(WINDOWS_SUITES "win64:wineprefix:win64")
+else()
+    set(WINDOWS_SUITES "win32.wow64:prefix64:win64" "win32.x86:prefix32:win32")
+endif()
+foreach(suite ${WINDOWS_SUITES})
+    string(REPLACE ":" ";" parts ${suite})
+    list(GET parts 0 name)
+    list(GET parts 1 prefix)
+    list(GET parts 2 arch)
+    add_test(NAME ${name}.win_tests COMMAND win_tests --gtest_filter=-Packed*)
+    add_test(NAME ${name}.win_tests_packed COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${PACKED_TESTS}
              --gtest_filter=Packed*)
-    set_tests_properties(win64.win_tests win64.win_tests_packed PROPERTIES LABELS windows
-                         TIMEOUT 600)
+    set_tests_properties(${name}.win_tests ${name}.win_tests_packed PROPERTIES
+        LABELS windows TIMEOUT 900 SKIP_RETURN_CODE 77
+        ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/${prefix};WINEARCH=${arch}")
+endforeach()
+
+if(SETUP_TREE STREQUAL "win64")
     # The install benchmark's tiny shape, once, so that bench/run keeps working; no time is
     # asserted.
     add_test(NAME win64.bench_tiny
@@ -154,18 +194,13 @@ include(${CMAKE_SOURCE_DIR}/samples/tool/sample.cmake)
 
 # What the engine imports at load time: only libraries Windows takes from its system folder, and
 # only the listed functions.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-    set(SETUP_TREE win32)
-else()
-    set(SETUP_TREE win64)
-endif()
 add_test(NAME ${SETUP_TREE}.imports
          COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/check-imports
                  ${CMAKE_SOURCE_DIR}/tests/data/imports/${SETUP_TREE}.txt $<TARGET_FILE:Setup>)
 set_tests_properties(${SETUP_TREE}.imports PROPERTIES LABELS ${SETUP_TREE})
 
-# The 32-bit tree cannot run here; check that what it built is a 32-bit Windows image.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+# The 32-bit tree builds 32-bit Windows images.
+if(SETUP_TREE STREQUAL "win32")
     foreach(target Setup win_tests mksetup)
         add_test(NAME win32.${target}.is_pe32 COMMAND ${CMAKE_OBJDUMP} -f $<TARGET_FILE:${target}>)
         set_tests_properties(win32.${target}.is_pe32 PROPERTIES LABELS win32

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/globals.h"
+#include "base/syscalls.h"
 #include "commands/shelltoken.h"
 #include "script/variables.h"
 
@@ -18,7 +19,7 @@ bool ActAsRealUser(bool start)
     HANDLE token = OpenShellProcessToken(TOKEN_DUPLICATE | TOKEN_QUERY);
     if (!token)
         return false;
-    bool acting = ImpersonateLoggedOnUser(token) == TRUE;
+    bool acting = Sys.ImpersonateLoggedOnUser && Sys.ImpersonateLoggedOnUser(token) == TRUE;
     CloseHandle(token);
     return acting;
 }

@@ -61,8 +61,8 @@ static HKEY OpenRoot(const char *name, bool actingAsUser, bool *owned)
     *owned = false;
     HKEY root = RootKeyFromName(name);
     HKEY user;
-    if (root == HKEY_CURRENT_USER && actingAsUser &&
-        RegOpenCurrentUser(KEY_ALL_ACCESS, &user) == ERROR_SUCCESS) {
+    if (root == HKEY_CURRENT_USER && actingAsUser && Sys.RegOpenCurrentUser &&
+        Sys.RegOpenCurrentUser(KEY_ALL_ACCESS, &user) == ERROR_SUCCESS) {
         *owned = true;
         return user;
     }

@@ -76,13 +76,17 @@ static void CreateFonts(void)
     TitleFont =
         CreateFontA(16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Arial");
-    NONCLIENTMETRICSA metrics;
-    static_assert(sizeof metrics >= kNonClientMetricsSize, "metrics structure too small");
+    // The structure as the query wants it here, with the padded-border field that headers for
+    // older systems leave out.
+    union {
+        NONCLIENTMETRICSA fields;
+        char bytes[kNonClientMetricsSize];
+    } metrics;
     memset(&metrics, 0, sizeof metrics);
-    metrics.cbSize = kNonClientMetricsSize;
+    metrics.fields.cbSize = kNonClientMetricsSize;
     if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0) &&
-        metrics.lfMessageFont.lfFaceName[0] != 0) {
-        LOGFONTA font = metrics.lfMessageFont;
+        metrics.fields.lfMessageFont.lfFaceName[0] != 0) {
+        LOGFONTA font = metrics.fields.lfMessageFont;
         TextFont = CreateFontIndirectA(&font);
         font.lfWeight = FW_BOLD;
         BoldFont = CreateFontIndirectA(&font);

@@ -160,10 +160,10 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
         CloseHandle(process.hProcess);
         return;
     }
-    for (int i = 0; i < fileCount; i++)
-        MoveFileExA(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
-    for (int i = 0; i < folderCount; i++)
-        MoveFileExA(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExA && i < fileCount; i++)
+        Sys.MoveFileExA(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExA && i < folderCount; i++)
+        Sys.MoveFileExA(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
 }
 
 int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)

@@ -39,7 +39,7 @@ void InitScriptThreading(void)
 static DWORD WINAPI PhaseThreadMain(LPVOID parameter)
 {
     // Shell calls of the commands (opening documents, shortcuts) want COM on their thread.
-    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    bool com = SUCCEEDED(CoInitialize(nullptr)); /* an apartment, as on every system */
     RunPhase((int)(intptr_t)parameter);
     if (com)
         CoUninitialize();

@@ -54,7 +54,7 @@ void RunWizard(void)
     if (initControls)
         initControls(&controls);
     // The folder browser and the shell calls of phase 2 want COM on this thread.
-    bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    bool com = SUCCEEDED(CoInitialize(nullptr)); /* an apartment, as on every system */
     DialogBoxParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_FRAME), nullptr, FrameDialogProc, 0);
     FrameWindow = nullptr;
     CurrentPage = nullptr;

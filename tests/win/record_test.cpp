@@ -66,11 +66,14 @@ class Record : public WindowsTest
 
 TEST_F(Record, LivesInTheThirtyTwoBitView)
 {
+    // On 64-bit Windows the 32-bit view keeps its keys apart, under Wow6432Node; on 32-bit
+    // Windows there is one view.
     StoreRecord("RecView", 1, 2);
     HKEY key;
-    ASSERT_EQ(
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Veltrano", 0, KEY_READ, &key),
-        ERROR_SUCCESS);
+    const char *place =
+        RunsOn64BitWindows() ? "Software\\Wow6432Node\\Veltrano" : "Software\\Veltrano";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, place, 0, KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
     DWORD type = 0;
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "RecView", nullptr, &type, nullptr, &size), ERROR_SUCCESS);

@@ -95,7 +95,7 @@ TEST_F(Startup, ProbeReportsWhatTheThirtyTwoBitEngineWould)
     GetVersionExA(&v);
     EXPECT_EQ(OsCode, OsCodeFor(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion));
     EXPECT_GE(OsCode, 128);
-    EXPECT_TRUE(Is64BitWindows);
+    EXPECT_EQ(Is64BitWindows, RunsOn64BitWindows());
 }
 
 TEST_F(Startup, FirstGroupOfVariables)
@@ -106,7 +106,7 @@ TEST_F(Startup, FirstGroupOfVariables)
     EXPECT_EQ(Var("#SETUPMODE#"), "Setup");
     EXPECT_EQ(Var("#EULA#"), "EULA.txt");
     EXPECT_EQ(Var("#OS#"), std::to_string(OsCode));
-    EXPECT_EQ(Var("#64#"), "1");
+    EXPECT_EQ(Var("#64#"), RunsOn64BitWindows() ? "1" : "0");
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     EXPECT_EQ(Var("#WINDOWSDIR#"), windows);

@@ -67,6 +67,21 @@ inline void RemoveTree(const std::string &path)
     RemoveDirectoryA(path.c_str());
 }
 
+// Whether the tests run on 64-bit Windows, whatever their own build: what the engine's
+// Is64BitWindows must say, and whether the registry has a 64-bit view apart from the 32-bit one.
+inline bool RunsOn64BitWindows(void)
+{
+#ifdef _WIN64
+    return true;
+#else
+    typedef BOOL(WINAPI * IsWow64)(HANDLE, PBOOL);
+    IsWow64 isWow64 =
+        (IsWow64)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process");
+    BOOL wow64 = FALSE;
+    return isWow64 && isWow64(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 // Removes what an installation of the sample ("Tool") or of a test script ("E2E") registered:
 // the product records and the sample's uninstall entry, in the engine's registry view.
 inline void ForgetSampleProducts(void)
@@ -191,6 +206,13 @@ inline std::string BuildPath(const std::string &relative)
         if (c == '/')
             c = '\\';
     return path;
+}
+
+// The sample program built for this Windows: 64-bit where Windows is, else 32-bit.
+inline std::string SampleProgramPath(void)
+{
+    return BuildPath(RunsOn64BitWindows() ? "samples/payload/Tool64.exe"
+                                          : "samples/payload/Tool32.exe");
 }
 
 // Starts `program` with `arguments` in `folder`, as a person or a deployment tool does; the

@@ -366,9 +366,9 @@ TEST_F(WizardWalk, DirectoryPageRefusesWhatCannotBeUsed)
 }
 
 // Not a test: the walk through every page that scripts/screenshots photographs. At each page
-// the robot writes NAME.ready (the frame's place on the screen) into build/win64/screenshots and
-// waits for NAME.done, which the script writes once it has taken the picture. It runs only when
-// asked for (--gtest_also_run_disabled_tests).
+// the robot writes NAME.ready (the frame's place on the screen) into the build tree's screenshots
+// folder and waits for NAME.done, which the script writes once it has taken the picture. It runs
+// only when asked for (--gtest_also_run_disabled_tests).
 TEST_F(WizardWalk, DISABLED_Screenshots)
 {
     CreateDirectoryA(BuildPath("screenshots").c_str(), nullptr);
