@@ -26,6 +26,8 @@ char Status2Text[kTextSize];
 unsigned char ConditionStack[kConditionLevels];
 int ConditionDepth = 0;
 void *PhaseThread = nullptr;
+ScriptLine FailedLine;
+CommandObserverHooks CommandObserver = {nullptr, nullptr};
 
 // Writable data, so that the uninstaller writer can find and rewrite it in the image.
 char ModeMarker[16] = "SetupMode:Setup";

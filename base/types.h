@@ -70,3 +70,17 @@ struct TableLockHooks {
 // Delivers one progress-protocol message to the progress window and returns the reply.
 typedef intptr_t (*ProgressSendFunction)(void *window, unsigned message, uintptr_t wParam,
                                          intptr_t lParam);
+
+// A line of the loaded script as written, for the log.
+struct ScriptLine {
+    int number;           // 1 for the first line of the text; 0 when there is none
+    char text[kTextSize]; // from its keyword to its end, cut at 519 characters
+    int code;             // the result its command returned
+};
+
+// Told of every command the interpreter runs: `begin` before it, with its line, `end` after it,
+// with its result. Null hooks mean nobody listens.
+struct CommandObserverHooks {
+    void (*begin)(int phase, const char *lineStart, const char *argumentStart, const char *lineEnd);
+    void (*end)(int result);
+};

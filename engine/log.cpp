@@ -10,18 +10,34 @@
 #include "commands/files.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
+#include "script/scanner.h"
 #include "script/variables.h"
 #include "ui/messages.h"
 
-enum { kLogLineSize = 1040 };
+// A log line holds at most a message (1040 bytes) or one script line's expansion: the keyword
+// and five arguments of 519 characters, with the separators and the result.
+enum { kLogLineSize = 1040, kDetailLineSize = 3072 };
+
+static HANDLE openLog = INVALID_HANDLE_VALUE; // the log, once this run began writing it
+static bool detailWritten;                    // the log holds detail lines
+
+static void WriteText(HANDLE file, const char *text)
+{
+    DWORD written;
+    Sys.WriteFile(file, text, (DWORD)strlen(text), &written, nullptr); /* best effort */
+    Sys.WriteFile(file, "\r\n", 2, &written, nullptr);                 /* best effort */
+}
 
 static void WriteLine(HANDLE file, UINT id)
 {
     char line[kLogLineSize];
     LoadExpandedMessage(id, line, sizeof line);
-    DWORD written;
-    Sys.WriteFile(file, line, (DWORD)strlen(line), &written, nullptr); /* best effort */
-    Sys.WriteFile(file, "\r\n", 2, &written, nullptr);                 /* best effort */
+    WriteText(file, line);
+}
+
+static const char *ScriptName(void)
+{
+    return RunMode == 0 ? "Setup.vis" : "Uninstall.vis";
 }
 
 bool InstallLogPath(char *path, size_t capacity)
@@ -45,20 +61,103 @@ bool InstallLogPath(char *path, size_t capacity)
                       folder, product);
 }
 
+// The log file, opened (and an old one replaced) by the first write of this run.
+static HANDLE OpenLog(void)
+{
+    if (openLog != INVALID_HANDLE_VALUE)
+        return openLog;
+    char path[kPathSize];
+    if (InstallLogPath(path, sizeof path))
+        openLog = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    return openLog;
+}
+
 void WriteInstallLog(void)
 {
-    char path[kPathSize];
-    if (!InstallLogPath(path, sizeof path))
-        return;
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenLog();
     if (file == INVALID_HANDLE_VALUE)
         return;
     int code = LastErrorCode;
     if (code != kOk)
         WriteLine(file, (UINT)ShowErrorMessage(MESSAGE_ID_ONLY, code));
     WriteLine(file, code != kOk ? IDS_LOG_FAILURE : IDS_LOG_SUCCESS);
-    CloseHandle(file);
+    // Which line of the script stopped the run (the last that failed, for the uninstaller).
+    if (code != kOk && FailedLine.number > 0) {
+        char line[kDetailLineSize];
+        FormatText(line, sizeof line, "%s line %d: %s -> %d", ScriptName(), FailedLine.number,
+                   FailedLine.text, FailedLine.code);
+        WriteText(file, line);
+    }
+}
+
+// Detail lines: with #LOGDETAIL# set to 1 by the script, every command the interpreter runs
+// is logged, as it ran: its line, its arguments expanded, its result and the time it took.
+static bool detailActive;
+static DWORD detailStart;
+static char detailLine[kDetailLineSize];
+
+static void BeginDetail(int phase, const char *lineStart, const char *argumentStart,
+                        const char *lineEnd)
+{
+    detailActive = GetVariableNumber("#LOGDETAIL#") == 1;
+    if (!detailActive)
+        return;
+    const char *keywordEnd = lineStart;
+    while (keywordEnd < lineEnd && !IsScriptWhitespace(*keywordEnd))
+        keywordEnd++;
+    FormatText(detailLine, sizeof detailLine, "%s line %d, phase %d: %.*s", ScriptName(),
+               LineNumberAt(Script, lineStart), phase, (int)(keywordEnd - lineStart), lineStart);
+    // The arguments as the command will see them: split, then expanded.
+    const char *cursor = argumentStart;
+    char argument[kTextSize];
+    for (int i = 0; NextArgument(&cursor, lineEnd, argument, sizeof argument) == 0; i++) {
+        ExpandVariables(argument, sizeof argument);
+        AppendText(detailLine, sizeof detailLine, i == 0 ? " \"" : ", \"");
+        AppendText(detailLine, sizeof detailLine, argument);
+        AppendText(detailLine, sizeof detailLine, "\"");
+    }
+    detailStart = GetTickCount();
+}
+
+static void EndDetail(int result)
+{
+    if (!detailActive)
+        return;
+    char tail[48];
+    FormatText(tail, sizeof tail, " -> %d (%lu ms)", result,
+               (unsigned long)(GetTickCount() - detailStart));
+    AppendText(detailLine, sizeof detailLine, tail);
+    HANDLE file = OpenLog();
+    if (file != INVALID_HANDLE_VALUE) {
+        WriteText(file, detailLine);
+        detailWritten = true;
+    }
+    detailActive = false;
+}
+
+void InstallCommandLog(void)
+{
+    CommandObserver.begin = BeginDetail;
+    CommandObserver.end = EndDetail;
+}
+
+bool CommandLogOpen(void)
+{
+    return detailWritten;
+}
+
+void CloseInstallLog(int exitCode)
+{
+    if (openLog == INVALID_HANDLE_VALUE)
+        return;
+    if (detailWritten) {
+        char line[48];
+        FormatText(line, sizeof line, "Exit code %d", exitCode);
+        WriteText(openLog, line);
+    }
+    CloseHandle(openLog);
+    openLog = INVALID_HANDLE_VALUE;
 }
 
 void CopyExtraFiles(void)

@@ -10,9 +10,23 @@
 bool InstallLogPath(char *path, size_t capacity);
 
 // Writes the log (InstallLogPath): on failure the message for LastErrorCode, then
-// "#SETUPMODE# finished successfully!" or "#SETUPMODE# failed!", each line ended by CR LF. An
-// existing log is replaced; a log that cannot be written is passed over.
+// "#SETUPMODE# finished successfully!" or "#SETUPMODE# failed!", and on failure the line of the
+// script whose command stopped the run ("Setup.vis line 42: CopyFile ... -> 8"); each line ended
+// by CR LF. An existing log is replaced, unless this run's detail lines began it; a log that
+// cannot be written is passed over and never stops the run.
 void WriteInstallLog(void);
+
+// Lets the script ask for detail lines: with #LOGDETAIL# = 1, each command the interpreter runs
+// adds one line to the log (its script line, its arguments expanded, its result and the time it
+// took), in either mode.
+void InstallCommandLog(void);
+
+// True when this run has written detail lines into its log.
+bool CommandLogOpen(void);
+
+// Ends the log this run wrote, if any: after detail lines a last line with the exit code, then
+// the file is closed.
+void CloseInstallLog(int exitCode);
 
 // Copies each file of the extra-file list into the folder #INSTALLPATH# names now, under its
 // own file name, replacing what is there. Failures are passed over.

@@ -179,6 +179,7 @@ int RunEngine(void *instance, const char *commandLine)
 {
     InitScriptThreading();
     InstallSystemCommands();
+    InstallCommandLog();
     ParseCommandLine(commandLine);
 
     Instance = instance;
@@ -257,5 +258,9 @@ int RunEngine(void *instance, const char *commandLine)
     }
     if (RunOutcome == kExitFinished && restartWanted)
         RunOutcome = kExitRestartNeeded;
+    // A run with the wizard writes no log, unless the script asked for detail lines.
+    if (!SilentMode && startup == kOk && CommandLogOpen())
+        WriteInstallLog();
+    CloseInstallLog(RunOutcome);
     return RunOutcome;
 }

@@ -87,6 +87,9 @@ void SetStartupVariables(void)
     ActAsRealUser(false); /* best effort */
 
     SetVariable("#BUYURL#", kMakerUrl);
+    // A double quote, which a script cannot write inside a quoted argument: for values that
+    // hold one, such as a quoted command line.
+    SetVariable("#QUOTE#", "\"");
 }
 
 void UseAllUsersFolders(void)

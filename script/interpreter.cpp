@@ -176,6 +176,30 @@ static void SendPercent(const char *position, const char *bodyStart, const char 
     SendProgress(kMsgProgress, (uintptr_t)percent, 0);
 }
 
+// The line number of `position` in Script, counted on from the last position asked for when
+// that lies before it: the interpreter asks in the order it walks.
+static int ScriptLineNumber(const char *position)
+{
+    static const char *countedText;
+    static const char *countedTo;
+    static int countedNumber;
+    if (countedText != Script || !countedTo || countedTo > position) {
+        countedText = Script;
+        countedTo = Script;
+        countedNumber = 1;
+    }
+    countedNumber += LineNumberAt(countedTo, position) - 1;
+    countedTo = position;
+    return countedNumber;
+}
+
+static void NoteFailedLine(const char *lineStart, const char *lineEnd, int result)
+{
+    FailedLine.number = ScriptLineNumber(lineStart);
+    LineAsWritten(lineStart, lineEnd, FailedLine.text, sizeof FailedLine.text);
+    FailedLine.code = result;
+}
+
 void RunPhase(int number)
 {
     const char *bodyStart;
@@ -195,18 +219,20 @@ void RunPhase(int number)
         const char *lineEnd;
         int code = ScanLine(position, &argument, &lineEnd);
         int result = kOk;
-        if (!BranchSkipped() || IsConditional(code)) {
+        if ((!BranchSkipped() || IsConditional(code)) && (code == kKwRun || IsDispatched(code))) {
             CommandFunction command = GetCommand(code);
-            if (code == kKwRun) {
-                if (command)
-                    command(argument, lineEnd);
-                LastErrorCode = kOk;
-            } else if (IsDispatched(code)) {
-                result = command ? command(argument, lineEnd) : kOk;
-                LastErrorCode = result;
-            }
+            if (CommandObserver.begin)
+                CommandObserver.begin(number, position, argument, lineEnd);
+            result = command ? command(argument, lineEnd) : kOk;
+            if (CommandObserver.end)
+                CommandObserver.end(result);
+            // Run never fails: whether its program started is not looked at.
+            if (code == kKwRun)
+                result = kOk;
+            LastErrorCode = result;
         }
         if (result != kOk) {
+            NoteFailedLine(position, lineEnd, result);
             if (RunMode == 1) {
                 remembered = result;
             } else if (!ProgressWindow) {
@@ -242,6 +268,7 @@ void ResetScriptEngine(void)
     ProgressWindow = nullptr;
     StatusText[0] = 0;
     Status2Text[0] = 0;
+    memset(&FailedLine, 0, sizeof FailedLine);
     for (int i = 0; i < kArgumentCount; i++)
         ArgumentSlots[i][0] = 0;
 }

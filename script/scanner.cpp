@@ -147,3 +147,22 @@ int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t cap
     *cursor = p;
     return 0;
 }
+
+int LineNumberAt(const char *text, const char *position)
+{
+    int number = 1;
+    for (const char *p = text; p < position && *p; p++) {
+        if (*p == '\n' || (*p == '\r' && p[1] != '\n'))
+            number++;
+    }
+    return number;
+}
+
+void LineAsWritten(const char *lineStart, const char *lineEnd, char *out, size_t capacity)
+{
+    const char *start = SkipWhitespace(lineStart);
+    const char *end = lineEnd;
+    while (end > start && IsScriptWhitespace(end[-1]))
+        end--;
+    CopyTextN(out, capacity, start, start < end ? (size_t)(end - start) : 0);
+}

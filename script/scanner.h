@@ -61,6 +61,14 @@ const char *SkipWhitespace(const char *p);
 // after it, possibly beyond `lineEnd`); `lineEnd` is the CR that ends the line or the NUL.
 int ScanLine(const char *position, const char **argumentStart, const char **lineEnd);
 
+// The number of the line of `text` that `position` lies on, counted as an editor counts: CR LF,
+// a lone CR and a lone LF each end a line; the first line is 1. `position` lies inside `text`.
+int LineNumberAt(const char *text, const char *position);
+
+// The line from `lineStart` to `lineEnd` as written, without the whitespace around it, into
+// `out` (cut to fit).
+void LineAsWritten(const char *lineStart, const char *lineEnd, char *out, size_t capacity);
+
 // What the splitter saw of one argument, for tools that check scripts.
 struct ArgumentInfo {
     bool quoted;

@@ -112,6 +112,41 @@ TEST_F(ScriptTest, UninstallModeRemembersTheLastFailure)
     EXPECT_EQ(Sent.back().message, (unsigned)kMsgPhaseEnd);
 }
 
+// The line of the command that failed, as written and numbered as an editor shows it, for the
+// log: the one that stopped a Setup phase, the last one of an Uninstall phase; a failure that a
+// retry then cured is still the last failure noted. Every command run is announced before and
+// after, with its phase and result.
+TEST_F(ScriptTest, FailedLinesAndObservedCommands)
+{
+    static std::vector<std::string> seen;
+    seen.clear();
+    CommandObserver.begin = [](int phase, const char *lineStart, const char *, const char *end) {
+        seen.push_back(std::to_string(phase) + ":" + std::string(lineStart, end));
+    };
+    CommandObserver.end = [](int result) { seen.back() += " -> " + std::to_string(result); };
+    const std::string script = "PhaseBegin 1\r\n; note\n\r\n\r\tCopyFile  a , b \t\r\n"
+                               "If 1, =, 2\r\nCopyFile skipped\r\nEndif\r\nCopyFile c\r\n"
+                               "PhaseEnd\r\n";
+    Results = {8, 24};
+    Run(script, 1, false);
+    EXPECT_EQ(FailedLine.number, 5);
+    EXPECT_STREQ(FailedLine.text, "CopyFile  a , b");
+    EXPECT_EQ(FailedLine.code, 8);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1:CopyFile  a , b \t -> 8"}));
+
+    seen.clear();
+    RunMode = 1;
+    Results = {8, 24};
+    Run(script, 1, false);
+    EXPECT_EQ(FailedLine.number, 9);
+    EXPECT_STREQ(FailedLine.text, "CopyFile c");
+    EXPECT_EQ(FailedLine.code, 24);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1:CopyFile  a , b \t -> 8", "1:If 1, =, 2 -> 0",
+                                              "1:Endif -> 0", "1:CopyFile c -> 24"}));
+    CommandObserver.begin = nullptr;
+    CommandObserver.end = nullptr;
+}
+
 TEST_F(ScriptTest, RunResultIsDiscarded)
 {
     SetCommand(kKwRun, [](const char *, const char *) { return 27; });

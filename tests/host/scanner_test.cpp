@@ -151,3 +151,30 @@ TEST(Scanner, KeywordTableLookups)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST(Scanner, LineNumbersAsAnEditorCountsThem)
+{
+    const char text[] = "a\r\nb\nc\rd\r\n\r\ne";
+    struct Case {
+        char at;
+        int line;
+    } cases[] = {{'a', 1}, {'b', 2}, {'c', 3}, {'d', 4}, {'e', 6}};
+    for (const Case &c : cases)
+        EXPECT_EQ(LineNumberAt(text, strchr(text, c.at)), c.line) << c.at;
+    EXPECT_EQ(LineNumberAt(text, text), 1);
+
+    char out[8];
+    const char line[] = " \t Error x \t\r\n";
+    LineAsWritten(line, strchr(line, '\r'), out, sizeof out);
+    EXPECT_STREQ(out, "Error x");
+    LineAsWritten(line, line + 3, out, sizeof out); // only whitespace
+    EXPECT_STREQ(out, "");
+    const char longLine[] = "CopyFile abcdef";
+    LineAsWritten(longLine, longLine + sizeof longLine - 1, out, sizeof out);
+    EXPECT_STREQ(out, "CopyFil");
+}
+
+} // namespace

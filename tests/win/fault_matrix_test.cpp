@@ -17,6 +17,9 @@ const char kNotCopied[] = "A file could not be copied! If Tool is currently runn
                           "the program and all related files and then restart Setup.\r\nSetup "
                           "failed!\r\n";
 
+const char kEulaLine[] =
+    "Setup.vis line 6: CopyFile EULA.txt, \"#INSTALLPATH#\\EULA.txt\" -> 8\r\n";
+
 BOOL WINAPI DiskFull(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
 {
     *written = 0;
@@ -106,11 +109,13 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
              holder = pi.hProcess;
              ASSERT_TRUE(WaitFor([&] { return Exists(target + "\\EULA.txt.held"); }));
          },
-         1603, kNotCopied, oldFileStays},
+         1603, std::string(kNotCopied) + kEulaLine, oldFileStays},
         {"entry missing from the archive", nullptr,
          "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
          "CopyFile Missing.txt, \"#INSTALLPATH#\\Missing.txt\"\r\nPhaseEnd\r\n",
-         nothing, 1603, kCorrupt,
+         nothing, 1603,
+         std::string(kCorrupt) + "Setup.vis line 5: CopyFile Missing.txt, "
+                                 "\"#INSTALLPATH#\\Missing.txt\" -> 17\r\n",
          [](const std::string &target) { EXPECT_FALSE(Exists(target + "\\Missing.txt")); }},
         {"setup cut in the header", [](std::string &s, size_t start) { s.resize(start - 5); }, "",
          nothing, 13, kCorrupt, nothingInstalled},
@@ -121,7 +126,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
          nothing, 13, kCorrupt, nothingInstalled},
         {"a byte flipped in the middle entry",
          [&](std::string &s, size_t) { s[s.find(eula) + eula.size() / 2] ^= 0x20; }, copyEula,
-         nothing, 1603, kNotCopied,
+         nothing, 1603, std::string(kNotCopied) + kEulaLine,
          [](const std::string &target) {
              EXPECT_FALSE(Exists(target + "\\EULA.txt")) << "a damaged file was left";
              EXPECT_FALSE(Exists(target + "\\after"));

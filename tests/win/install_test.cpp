@@ -68,26 +68,34 @@ TEST_F(Install, SampleProductInstallsSilently)
     EXPECT_STREQ(r.buyUrl, "http://www.veltrano.com/tool/buy");
 }
 
-TEST_F(Install, StoppedRunsLogTheMessageAndTheFailure)
+// The log of a stopped run: the message for the code, "Setup failed!", and the line of the
+// script that stopped it, as written, with its number and the code it returned.
+TEST_F(Install, StoppedRunsLogTheMessageTheFailureAndTheLine)
 {
     struct Case {
         const char *line;
+        int code;
         std::string message;
     } cases[] = {
-        {"CreateDir \"Q:\\Nowhere\\Tool\"", "The specified directory could not be created!"},
-        {"CopyFile EULA.txt, \"#INSTALLPATH#\\missing\\EULA.txt\"",
+        {"CreateDir \"Q:\\Nowhere\\Tool\"", 7, "The specified directory could not be created!"},
+        {"CopyFile EULA.txt, \"#INSTALLPATH#\\missing\\EULA.txt\"", 8,
          "A file could not be copied! If E2E is currently running,\nplease close the program "
          "and all related files and then restart Setup."},
-        {"Error \"Disk full\"", "A critical error (code Disk full) has occurred! Setup can not "
-                                "continue!\nPlease restart the computer and try again."},
+        {"Error \"Disk full\"", 29,
+         "A critical error (code Disk full) has occurred! Setup can not continue!\nPlease "
+         "restart the computer and try again."},
     };
     for (const Case &c : cases) {
+        // The failing command is the eighth line as an editor counts them, indented and
+        // followed by blanks, after a blank line and a comment line ended by LF only.
         std::string script = std::string("PhaseBegin 0\r\nSet #PROGRAM#, E2E\r\nPhaseEnd\r\n"
-                                         "PhaseBegin 1\r\n") +
-                             c.line + "\r\nPhaseEnd\r\nPhaseBegin 2\r\nCreateDir \"" +
+                                         "\r\nPhaseBegin 1\r\n; two comment lines,\n; one\r\n  ") +
+                             c.line + "  \r\nPhaseEnd\r\nPhaseBegin 2\r\nCreateDir \"" +
                              Path("phase2") + "\"\r\nPhaseEnd\r\n";
         EXPECT_EQ(InstallWith(script), 1603u) << c.line;
-        EXPECT_EQ(ReadFileText(Log), c.message + "\r\n" + kLogFailure) << c.line;
+        EXPECT_EQ(ReadFileText(Log), c.message + "\r\n" + kLogFailure + "Setup.vis line 8: " +
+                                         c.line + " -> " + std::to_string(c.code) + "\r\n")
+            << c.line;
         EXPECT_FALSE(Exists(Path("phase2"))) << "phase 2 ran after a failed phase 1";
     }
 }

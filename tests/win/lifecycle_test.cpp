@@ -108,7 +108,10 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),
               "Tool 3.1.3");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", KEY_WOW64_32KEY),
-              Installed + "\\Uninstall.exe");
+              "\"" + Installed + "\\Uninstall.exe\"");
+    EXPECT_EQ(
+        ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", KEY_WOW64_32KEY),
+        "\"" + Installed + "\\Uninstall.exe\" \"" + Installed + "\"");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher", KEY_WOW64_32KEY),
               "Veltrano");
     EXPECT_EQ(ReadNumber(HKEY_LOCAL_MACHINE, kUninstallKey, "NoModify"), 1u);
@@ -171,10 +174,13 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
     EXPECT_TRUE(WaitFor([&] { return RunFoldersIn(temp) == before; }));
 
-    // Given the installation folder, the installed uninstaller removes the product silently and
-    // returns once it is done; nothing is left of the product or of the uninstaller's run.
+    // The quiet uninstall command that the product registered, run as a deployment tool runs
+    // it: the product is removed without a window, and the command returns once it is done.
+    // Nothing is left of the product or, once it has ended, of the uninstaller's run.
     DeleteFileA((temp + "\\Tool-Uninstall.log").c_str());
-    EXPECT_EQ(RunProgram(Installed + "\\Uninstall.exe", "\"" + Installed + "\"", Folder), 0u);
+    std::string quiet =
+        ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", KEY_WOW64_32KEY);
+    EXPECT_EQ(ExitCodeOf(StartCommand(quiet, Folder)), 0u);
     EXPECT_EQ(ReadFileText(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
     EXPECT_FALSE(Exists(Installed));
     EXPECT_FALSE(Exists(menu));

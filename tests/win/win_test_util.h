@@ -215,12 +215,11 @@ inline std::string SampleProgramPath(void)
                                           : "samples/payload/Tool32.exe");
 }
 
-// Starts `program` with `arguments` in `folder`, as a person or a deployment tool does; the
-// process handle, or null when it did not start.
-inline HANDLE StartProgram(const std::string &program, const std::string &arguments,
-                           const std::string &folder)
+// Starts a command line (StartCommand) or `program` with `arguments` (StartProgram) in
+// `folder`, as a person or a deployment tool does; the process handle, or null when it did not
+// start.
+inline HANDLE StartCommand(std::string command, const std::string &folder)
 {
-    std::string command = "\"" + program + "\" " + arguments;
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
@@ -229,6 +228,12 @@ inline HANDLE StartProgram(const std::string &program, const std::string &argume
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+inline HANDLE StartProgram(const std::string &program, const std::string &arguments,
+                           const std::string &folder)
+{
+    return StartCommand("\"" + program + "\" " + arguments, folder);
 }
 
 // Waits for a started process and closes its handle; its exit code (0xBAD when it did not end
@@ -245,6 +250,26 @@ inline DWORD ExitCodeOf(HANDLE process, DWORD timeoutMs = 60000)
     CloseHandle(process);
     return code;
 }
+
+// A started program that is ended, should it still run, when the test leaves it: a test that
+// stops early must not leave a setup running (it would hold its product's guard).
+struct RunningProgram {
+    explicit RunningProgram(HANDLE started) : Process(started) {}
+    ~RunningProgram()
+    {
+        if (Process) {
+            TerminateProcess(Process, 0xBAD);
+            CloseHandle(Process);
+        }
+    }
+    DWORD ExitCode(DWORD timeoutMs = 30000)
+    {
+        HANDLE process = Process;
+        Process = nullptr;
+        return ExitCodeOf(process, timeoutMs);
+    }
+    HANDLE Process;
+};
 
 // Runs `program` with `arguments` in `folder`; returns its exit code as ExitCodeOf does.
 inline DWORD RunProgram(const std::string &program, const std::string &arguments,
