@@ -7,6 +7,7 @@
 
 #include "archive/archive.h"
 #include "archive/format.h"
+#include "archive/uninstaller_image.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
@@ -14,22 +15,6 @@
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
-
-static const char kSetupMarker[] = "SetupMode:Setup";
-static const char kUninstallMarker[] = "SetupMode:Unins";
-enum { kMarkerLength = 15 };
-
-size_t RewriteModeMarkers(uint8_t *bytes, size_t size)
-{
-    size_t count = 0;
-    for (size_t i = 0; i + kMarkerLength <= size; i++) {
-        if (bytes[i] == 'S' && memcmp(bytes + i, kSetupMarker, kMarkerLength) == 0) {
-            memcpy(bytes + i, kUninstallMarker, kMarkerLength);
-            count++;
-        }
-    }
-    return count;
-}
 
 // Adds the uninstall icon as the language-neutral main icon. Skipped silently on failure.
 static bool AddUninstallIcon(const char *destination)

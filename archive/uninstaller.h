@@ -14,6 +14,3 @@ int WriteUninstaller(const char *destination);
 // records of `patchData` to it. 0; 8 or 17 when the copy failed; 24 when the target could not
 // be opened, the patch data could not be loaded or a record could not be written.
 int ApplyPatch(const char *source, const char *patchData, const char *target);
-
-// Rewrites every "SetupMode:Setup" in the bytes to "SetupMode:Unins"; returns how many.
-size_t RewriteModeMarkers(uint8_t *bytes, size_t size);
