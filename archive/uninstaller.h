@@ -7,7 +7,10 @@
 
 // Writes the uninstaller to `destination`: the engine's image with every "SetupMode:Setup"
 // turned into "SetupMode:Unins", a language-neutral icon group 101 copied from group 102, then
-// the header magic and the archive's entries up to and including "Uninstall.vis". 0, or 8.
+// the header magic and the archive's entries up to and including "Uninstall.vis"; its
+// certificate table entry cleared and its checksum right. When the setup carries an uninstaller
+// that the packer signed for this engine build (SignedUninstallerName) and that holds this
+// setup's uninstall script, that one is written as it stands instead. 0, or 8.
 int WriteUninstaller(const char *destination);
 
 // Copies `source` (disk first, else the archive entry) to `target` and applies the patch

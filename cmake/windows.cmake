@@ -113,7 +113,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
 add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:setupres>)
-target_link_libraries(win_tests PRIVATE setupcore gtest version)
+target_link_libraries(win_tests PRIVATE setupcore gtest version imagehlp)
 target_compile_definitions(win_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            BUILD_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(win_tests Setup sample)

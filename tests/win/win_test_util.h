@@ -192,6 +192,16 @@ inline std::string BuildPath(const std::string &relative)
     return path;
 }
 
+// The bytes of an icon group resource of a loaded module, "<missing>" when it has none.
+inline std::string GroupIcon(HMODULE module, int id, WORD language)
+{
+    HRSRC found = FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(id), language);
+    if (!found)
+        return "<missing>";
+    return std::string((const char *)LockResource(LoadResource(module, found)),
+                       SizeofResource(module, found));
+}
+
 // Runs `program` with `arguments` in `folder`; returns its exit code (0xBAD when it did not end
 // within the time, 0xDEAD when it did not start).
 inline DWORD RunProgram(const std::string &program, const std::string &arguments,
