@@ -39,6 +39,11 @@ struct FakeResource {
     std::string data;
 };
 
+inline std::vector<uint8_t> Bytes(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
 enum { kFakePeOffset = 0x80, kFakeHeaderSize = 0x400, kFakeFileAlignment = 0x200 };
 
 inline void PutLe(std::string *bytes, size_t at, uint64_t value, int width)

@@ -15,7 +15,6 @@
 #include "archive/pe_image.h"
 #include "archive/uninstaller_image.h"
 #include "base/bytes.h"
-#include "base/crc32c.h"
 #include "tests/host/fake_pe.h"
 
 namespace
@@ -33,11 +32,6 @@ std::vector<FakeResource> EngineLikeResources()
             {"14", "102", 0x0C07, kGroup102},
             {"24", "1", 0, "<manifest/>"},
             {"6", "MY STRINGS", 0x0409, "named"}};
-}
-
-std::vector<uint8_t> Bytes(const std::string &s)
-{
-    return std::vector<uint8_t>(s.begin(), s.end());
 }
 
 // Runs a Python snippet over the file with pefile; `path` is sys.argv[1]. Its output.
@@ -363,46 +357,6 @@ std::string Entry(const std::string &name, const std::string &data)
     std::string size(4, '\0');
     PutLe(&size, 0, data.size(), 4);
     return name + '\0' + size + data;
-}
-
-std::string Le32(uint32_t value)
-{
-    std::string bytes(4, '\0');
-    PutLe(&bytes, 0, value, 4);
-    return bytes;
-}
-
-TEST(SignedArchive, EndsWhereTheSignatureBegins)
-{
-    std::string image = FakeImage(EngineLikeResources());
-    size_t start = image.size() + kArchiveHeaderLength;
-    // Eight lengths of the last entry: every padding a signing tool may add, 0 to 7 bytes.
-    for (size_t extra = 0; extra < 8; extra++) {
-        std::string data = "setup" + std::string(extra, 'x');
-        std::string archive = std::string(kArchiveHeader) + Entry("Uninstall.vis", "uninstall") +
-                              Entry("Setup.vis", data);
-        std::string sums = std::string(kArchiveEnd) + kIntegrityTag + Le32(2) +
-                           Le32(Crc32c(0, "uninstall", 9)) +
-                           Le32(Crc32c(0, data.data(), data.size()));
-        for (bool marker : {false, true}) {
-            std::vector<uint8_t> bytes = Bytes(FakeSign(image + archive + (marker ? sums : "")));
-            size_t limit = ArchiveLimit(bytes.data(), bytes.size(), bytes.size());
-            ASSERT_LT(limit, bytes.size());
-            size_t cursor = LocateArchive(bytes.data(), bytes.size());
-            ASSERT_EQ(cursor, start);
-            std::vector<std::string> names;
-            ArchiveEntry e;
-            WalkStep step;
-            while ((step = NextArchiveEntry(bytes.data(), limit, &cursor, &e)) == kWalkEntry)
-                names.push_back(std::string(e.name, e.nameLength));
-            EXPECT_EQ(step, kWalkEnd) << extra << marker;
-            EXPECT_EQ(names, (std::vector<std::string>{"Uninstall.vis", "Setup.vis"}))
-                << extra << marker;
-            ArchiveEntry damaged;
-            EXPECT_EQ(VerifyArchiveSums(bytes.data(), limit, start, &damaged),
-                      marker ? kSumsGood : kSumsAbsent);
-        }
-    }
 }
 
 TEST(SignedUninstaller, PreparedOnlyWhenItHoldsTheScript)
