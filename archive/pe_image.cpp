@@ -471,18 +471,25 @@ static PeEdit PlaceSection(const uint8_t *image, size_t size, const PeHeaders &h
         return kPeNotEditable;
     uint64_t headerEnd = h.sectionTable + ((uint64_t)h.sectionCount + 1) * kPeSectionHeaderSize;
     uint64_t firstData = h.sizeOfHeaders;
-    *address =
-        AlignUp(ReadLe32(image + h.optionalHeader + kOptionalSizeOfImage), h.sectionAlignment);
+    uint64_t dataEnd = 0;
+    // The loader maps the headers, then each section's virtual size (its file size when that is
+    // 0) rounded up to the alignment, and wants each section to begin where the last one ends.
+    *address = AlignUp(h.sizeOfHeaders, h.sectionAlignment);
     for (uint32_t i = 0; i < h.sectionCount; i++) {
         const uint8_t *s = image + h.sectionTable + (size_t)i * kPeSectionHeaderSize;
         uint64_t virtualSize = ReadLe32(s + 8);
         uint64_t rawSize = ReadLe32(s + 16);
-        uint64_t end = ReadLe32(s + 12) + (virtualSize > rawSize ? virtualSize : rawSize);
-        if (AlignUp(end, h.sectionAlignment) > *address)
-            *address = AlignUp(end, h.sectionAlignment);
+        uint64_t start = ReadLe32(s + 12);
+        uint64_t end = AlignUp(start + (virtualSize ? virtualSize : rawSize), h.sectionAlignment);
+        *address = end > *address ? end : *address;
+        dataEnd = start + rawSize > dataEnd ? start + rawSize : dataEnd;
         if (rawSize > 0 && ReadLe32(s + 20) < firstData)
             firstData = ReadLe32(s + 20);
     }
+    // A section whose file data reaches into the new one's addresses would make readers of the
+    // file (rather than of the loaded image) find the new data in it.
+    if (dataEnd > *address)
+        return kPeNotEditable;
     if (headerEnd > firstData || headerEnd > size)
         return kPeNoHeaderRoom;
     // The header's place must be free: a bound import table, for one, may follow the table.
