@@ -91,11 +91,14 @@ static bool OpenArchive(void)
     ArchiveReader reader = {ReadEngineAt, file, length, copyBlock, kCopyBlock, 0, 0};
     uint32_t start = length == INVALID_FILE_SIZE ? 0 : LocateArchiveThrough(&reader);
     if (start == 0) {
-        // Without an archive, only an engine that holds nothing after its image may take its
-        // inputs from the disk; anything else is a setup that was cut or damaged on its way.
+        // Without an archive, only an engine that holds nothing after its image (a signature
+        // aside) may take its inputs from the disk; anything else is a setup that was cut or
+        // damaged on its way.
         uint32_t head = length < kCopyBlock ? length : kCopyBlock;
-        if (length != INVALID_FILE_SIZE && ReadEngineAt(file, 0, copyBlock, head))
-            engineKind = HasAppendedData(copyBlock, head, length) ? kEngineDamaged : kEngineBare;
+        if (length != INVALID_FILE_SIZE && ReadEngineAt(file, 0, copyBlock, head)) {
+            size_t limit = ArchiveLimit(copyBlock, head, length);
+            engineKind = HasAppendedData(copyBlock, head, limit) ? kEngineDamaged : kEngineBare;
+        }
         CloseHandle(file);
         return false;
     }

@@ -5,54 +5,19 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/bytes.h"
 #include "base/text.h"
 
 const char kArchiveHeader[] = "<Setup Data Header>";
 const char kArchiveEnd[] = "<Setup Data End>";
 const char kIntegrityTag[] = "<Setup Data Sums>";
 
-static uint16_t Read16(const uint8_t *p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t Read32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-size_t ImageEndOffset(const uint8_t *data, size_t size)
-{
-    enum { kDosHeader = 0x40, kFileHeader = 20, kSectionHeader = 40 };
-    if (size < kDosHeader || data[0] != 'M' || data[1] != 'Z')
-        return 0;
-    size_t pe = Read32(data + 0x3c);
-    if (pe > size || size - pe < 4 + kFileHeader || memcmp(data + pe, "PE\0\0", 4) != 0)
-        return 0;
-    const uint8_t *fileHeader = data + pe + 4;
-    size_t sections = Read16(fileHeader + 2);
-    size_t optionalSize = Read16(fileHeader + 16);
-    size_t table = pe + 4 + kFileHeader + optionalSize;
-    if (table > size || (size - table) / kSectionHeader < sections)
-        return 0;
-    uint64_t end = table + sections * kSectionHeader;
-    for (size_t i = 0; i < sections; i++) {
-        const uint8_t *s = data + table + i * kSectionHeader;
-        uint64_t rawSize = Read32(s + 16);
-        uint64_t rawPointer = Read32(s + 20);
-        if (rawSize > 0 && rawPointer + rawSize > end)
-            end = rawPointer + rawSize;
-    }
-    // An end beyond what size_t holds is beyond the data anyway.
-    return end > SIZE_MAX ? SIZE_MAX : (size_t)end;
-}
-
 bool HasAppendedData(const uint8_t *data, size_t size, uint64_t length)
 {
     size_t end = ImageEndOffset(data, size);
     if (end == 0)
         return true;
-    uint32_t symbols = Read32(data + Read32(data + 0x3c) + 4 + 8);
+    uint32_t symbols = ReadLe32(data + ReadLe32(data + 0x3c) + 4 + 8);
     return symbols == 0 && length > end;
 }
 
@@ -72,12 +37,38 @@ size_t FindArchiveStart(const uint8_t *data, size_t size, size_t lowest)
     }
 }
 
+size_t ArchiveLimit(const uint8_t *data, size_t available, size_t fileSize)
+{
+    uint32_t offset;
+    uint32_t length;
+    if (!ReadCertificateTable(data, available, &offset, &length) || length == 0 ||
+        offset > fileSize || fileSize - offset != length ||
+        offset < ImageEndOffset(data, available))
+        return fileSize;
+    return offset;
+}
+
+// True when the `count` bytes before the archive's `end` are the zero bytes a signing tool puts
+// before its certificate table to align it.
+static bool IsSignaturePadding(const uint8_t *bytes, size_t count, size_t end)
+{
+    if (count >= 8 || end % 8 != 0)
+        return false;
+    for (size_t i = 0; i < count; i++) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    return true;
+}
+
 WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, ArchiveEntry *entry)
 {
     size_t q = *cursor;
     if (q >= size)
         return kWalkEnd;
     size_t left = size - q;
+    if (IsSignaturePadding(data + q, left, size))
+        return kWalkEnd;
     // The end marker ends the walk also when something (a signature) follows it; no entry name
     // can begin with it.
     if (left >= kArchiveEndLength && memcmp(data + q, kArchiveEnd, kArchiveEndLength) == 0)
@@ -89,7 +80,7 @@ WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, Arch
     size_t sizeField = q + nameLength + 1;
     if (size - sizeField < 4)
         return kWalkBroken;
-    uint32_t entrySize = Read32(data + sizeField);
+    uint32_t entrySize = ReadLe32(data + sizeField);
     size_t dataOffset = sizeField + 4;
     if (size - dataOffset < entrySize)
         return kWalkBroken;
@@ -125,6 +116,7 @@ static bool HeaderAt(const uint8_t *data, size_t size, size_t offset)
 size_t LocateArchive(const uint8_t *data, size_t size)
 {
     size_t imageEnd = ImageEndOffset(data, size);
+    size = ArchiveLimit(data, size, size);
     if (imageEnd > 0 && HeaderAt(data, size, imageEnd))
         return imageEnd + kArchiveHeaderLength;
     return FindArchiveStart(data, size, imageEnd);
@@ -163,6 +155,9 @@ uint32_t LocateArchiveThrough(ArchiveReader *r)
     if (!first)
         return 0;
     size_t imageEnd = ImageEndOffset(first, head);
+    r->length = (uint32_t)ArchiveLimit(first, head, r->length);
+    if (r->windowCount > r->length)
+        r->windowCount = r->length; /* the window began at 0 */
     if (imageEnd > 0 && imageEnd <= r->length && r->length - imageEnd >= kArchiveHeaderLength) {
         const uint8_t *at = ReaderBytes(r, (uint32_t)imageEnd, kArchiveHeaderLength, 0);
         if (at && memcmp(at, kArchiveHeader, kArchiveHeaderLength) == 0)
@@ -262,7 +257,7 @@ static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t na
 static size_t SumsOffset(const uint8_t *tagAndCount, size_t recordAt, size_t size, uint32_t entries)
 {
     if (memcmp(tagAndCount, kIntegrityTag, kIntegrityTagLength) != 0 ||
-        Read32(tagAndCount + kIntegrityTagLength) != entries)
+        ReadLe32(tagAndCount + kIntegrityTagLength) != entries)
         return 0;
     size_t sums = recordAt + kIntegrityTagLength + 4;
     return (size - sums) / 4 >= entries ? sums : 0;
@@ -291,7 +286,7 @@ static void ReadSums(ArchiveReader *r, uint32_t recordAt, uint32_t walked, Archi
         const uint8_t *at = ReaderBytes(r, (uint32_t)(sums + (size_t)e->order * 4), 4, kWalkAhead);
         if (!at)
             return;
-        e->sum = Read32(at);
+        e->sum = ReadLe32(at);
         e->hasSum = 1;
     }
 }
@@ -318,7 +313,7 @@ SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, Archi
         return kSumsMalformed;
     cursor = start;
     for (uint32_t i = 0; NextArchiveEntry(data, size, &cursor, &entry) == kWalkEntry; i++) {
-        if (Crc32c(0, data + entry.dataOffset, entry.size) != Read32(data + sums + 4 * i)) {
+        if (Crc32c(0, data + entry.dataOffset, entry.size) != ReadLe32(data + sums + 4 * i)) {
             *damaged = entry;
             return kSumsDamaged;
         }
@@ -338,6 +333,13 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
         index->ending = kArchiveNoMarker;
     while (q < r->length) {
         const uint8_t *at;
+        if (r->length - q < 8) {
+            at = ReaderBytes(r, q, r->length - q, kWalkAhead);
+            if (at && IsSignaturePadding(at, r->length - q, r->length)) {
+                index->ending = kArchiveNoMarker;
+                break;
+            }
+        }
         if (r->length - q >= kArchiveEndLength) {
             at = ReaderBytes(r, q, kArchiveEndLength, kWalkAhead);
             if (!at) {
@@ -370,7 +372,7 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
         // p is at the NUL: the size field follows it, then the data.
         if (!closed || r->length - p - 1 < 4 || !(at = ReaderBytes(r, p + 1, 4, kWalkAhead)))
             break;
-        uint32_t size = Read32(at);
+        uint32_t size = ReadLe32(at);
         uint32_t dataOffset = p + 5;
         if (r->length - dataOffset < size)
             break;
@@ -432,8 +434,8 @@ PatchStep NextPatchRecord(const uint8_t *data, size_t size, size_t *cursor, Patc
         return kPatchEnd;
     if (size - q < 8)
         return kPatchBroken;
-    uint32_t offset = Read32(data + q);
-    uint32_t length = Read32(data + q + 4);
+    uint32_t offset = ReadLe32(data + q);
+    uint32_t length = ReadLe32(data + q + 4);
     if (offset >= 0x80000000u || length > size - q - 8)
         return kPatchBroken;
     record->offset = offset;

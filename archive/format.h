@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "archive/pe_image.h"
 #include "base/types.h"
 
 extern const char kArchiveHeader[]; // "<Setup Data Header>", stored without NUL
@@ -32,9 +33,13 @@ enum WalkStep {
     kWalkBroken, // the entry at the cursor does not fit in the data
 };
 
-// Offset where a PE image's last section ends in the file (the size of the headers when it has
-// no section data), or 0 when the data is not a PE image.
-size_t ImageEndOffset(const uint8_t *data, size_t size);
+// Where the bytes of an engine file's archive end: at the certificate table when the file is
+// signed (its certificate table lies at the end of the file, after the image), else at the end
+// of the file. The first `available` bytes of the file, its headers at least, are at `data`.
+// Authenticode tools align the table to 8 bytes with up to 7 zero bytes after the file's last
+// byte; the walkers below end their walk at such padding (fewer than 8 zero bytes before an end
+// that is a multiple of 8), which no entry can be.
+size_t ArchiveLimit(const uint8_t *data, size_t available, size_t fileSize);
 
 // Whether an engine file of `length` bytes, whose first `size` bytes are `data`, holds anything
 // after its image: an archive, or the damaged remains of one. The symbol table that an
@@ -47,7 +52,8 @@ bool HasAppendedData(const uint8_t *data, size_t size, uint64_t length);
 // `lowest` keeps the engine's own copy of the magic from being taken for an archive.
 size_t FindArchiveStart(const uint8_t *data, size_t size, size_t lowest);
 
-// Reads the entry at *cursor. On kWalkEntry *cursor moves to the next entry.
+// Reads the entry at *cursor. On kWalkEntry *cursor moves to the next entry. `size` is where
+// the archive ends (ArchiveLimit).
 WalkStep NextArchiveEntry(const uint8_t *data, size_t size, size_t *cursor, ArchiveEntry *entry);
 
 // Walks from `start` to the first entry whose name equals `name` ignoring ASCII case. False when
@@ -68,7 +74,7 @@ SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, Archi
 
 // Archive start of an engine file: where the packer puts it, right after the magic at the end
 // of the image; failing that, the last magic after the image end (or anywhere after byte 0 when
-// the data is not a PE image). 0 when the file carries no archive.
+// the data is not a PE image), and before a signature. 0 when the file carries no archive.
 size_t LocateArchive(const uint8_t *data, size_t size);
 
 // Reading an engine file in pieces, for a process that does not hold it in memory: `readAt`
@@ -78,7 +84,7 @@ typedef bool (*ReadAtFunction)(void *context, uint32_t offset, void *buffer, uin
 struct ArchiveReader {
     ReadAtFunction readAt;
     void *context;
-    uint32_t length;   // the file's length
+    uint32_t length;   // the file's length; LocateArchiveThrough cuts it to ArchiveLimit
     uint8_t *window;   // a reused buffer of `capacity` bytes (at least 4 KiB)
     uint32_t capacity; //
     uint32_t windowAt; // the file bytes the window holds: [windowAt, windowAt + windowCount)
@@ -86,7 +92,8 @@ struct ArchiveReader {
 };
 
 // LocateArchive through the reader: the image headers and the magic at the image end are read,
-// and the backward scan, when needed, goes through the window in pieces.
+// and the backward scan, when needed, goes through the window in pieces. Sets reader->length to
+// where the archive ends (ArchiveLimit), so that nothing after reads a signature.
 uint32_t LocateArchiveThrough(ArchiveReader *reader);
 
 // Walks the archive from `start` once, as FindArchiveEntry would, and indexes every entry up to

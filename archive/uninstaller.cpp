@@ -7,6 +7,9 @@
 
 #include "archive/archive.h"
 #include "archive/format.h"
+#include "archive/pe_image.h"
+#include "archive/uninstaller_image.h"
+#include "base/bytes.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
@@ -14,22 +17,6 @@
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
-
-static const char kSetupMarker[] = "SetupMode:Setup";
-static const char kUninstallMarker[] = "SetupMode:Unins";
-enum { kMarkerLength = 15 };
-
-size_t RewriteModeMarkers(uint8_t *bytes, size_t size)
-{
-    size_t count = 0;
-    for (size_t i = 0; i + kMarkerLength <= size; i++) {
-        if (bytes[i] == 'S' && memcmp(bytes + i, kSetupMarker, kMarkerLength) == 0) {
-            memcpy(bytes + i, kUninstallMarker, kMarkerLength);
-            count++;
-        }
-    }
-    return count;
-}
 
 // Adds the uninstall icon as the language-neutral main icon. Skipped silently on failure.
 static bool AddUninstallIcon(const char *destination)
@@ -51,50 +38,148 @@ static bool AddUninstallIcon(const char *destination)
     return EndUpdateResourceA(update, FALSE) == TRUE;
 }
 
-// Puts the archive tail back after the image the resource update left: the update may rewrite
-// the file with a longer image and drop, keep or move the bytes that followed the old one, so
-// the file is cut where its image now ends and the tail appended there.
-static int RestoreTail(const char *destination, const uint8_t *tail, size_t tailSize)
+// Writes the bytes into the existing file at `offset`, where the file is cut first when `cut`.
+// 0, or 8.
+static int WriteAt(const char *destination, size_t offset, const void *bytes, size_t count,
+                   bool cut)
 {
-    uint32_t size = 0;
-    uint8_t *updated = LoadFileOrEntry(destination, 0, &size);
-    if (!updated)
-        return kErrFileNotWritten;
-    size_t imageEnd = ImageEndOffset(updated, size);
-    free(updated);
-    if (imageEnd == 0 || imageEnd > size)
-        return kErrFileNotWritten;
     int result = kErrFileNotWritten;
     HANDLE file = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kErrFileNotWritten;
     DWORD written = 0;
-    if (SetFilePointer(file, (LONG)imageEnd, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-        SetEndOfFile(file) && Sys.WriteFile(file, tail, (DWORD)tailSize, &written, nullptr) &&
-        written == tailSize)
+    if (SetFilePointer(file, (LONG)offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        (!cut || SetEndOfFile(file)) &&
+        Sys.WriteFile(file, bytes, (DWORD)count, &written, nullptr) && written == count)
         result = kOk;
     CloseHandle(file);
     return result;
 }
 
+// Puts the archive tail back after the image the resource update left: the update may rewrite
+// the file with a longer image and drop, keep or move the bytes that followed the old one, so
+// the file is cut where its image now ends and the tail appended there.
+static int RestoreTail(const char *destination, const uint8_t *tail, size_t tailSize)
+{
+    uint32_t size = 0;
+    uint8_t *updated = LoadDiskFile(destination, 0, &size);
+    if (!updated)
+        return kErrFileNotWritten;
+    size_t imageEnd = ImageEndOffset(updated, size);
+    free(updated);
+    if (imageEnd == 0 || imageEnd > size)
+        return kErrFileNotWritten;
+    return WriteAt(destination, imageEnd, tail, tailSize, true);
+}
+
+// The first `limit` bytes of a file (all of a shorter one), in a buffer the caller frees; null
+// when it cannot be read.
+static uint8_t *ReadFileStart(const char *path, size_t limit, size_t *size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    uint8_t *buffer = nullptr;
+    DWORD length = GetFileSize(file, nullptr);
+    DWORD read = 0;
+    if (length == INVALID_FILE_SIZE)
+        goto done;
+    if (length > limit)
+        length = (DWORD)limit;
+    buffer = (uint8_t *)malloc(length ? length : 1);
+    if (buffer && !(ReadFile(file, buffer, length, &read, nullptr) && read == length)) {
+        free(buffer);
+        buffer = nullptr;
+    }
+    *size = length;
+done:
+    CloseHandle(file);
+    return buffer;
+}
+
+// EngineImageCrc of the running engine's file.
+static bool OwnImageCrc(uint32_t *crc)
+{
+    size_t size = 0;
+    uint8_t *headers = ReadFileStart(EngineFilePath, 4096, &size);
+    size_t imageEnd = headers ? ImageEndOffset(headers, size) : 0;
+    free(headers);
+    uint8_t *image = imageEnd ? ReadFileStart(EngineFilePath, imageEnd, &size) : nullptr;
+    bool known = image && size == imageEnd && EngineImageCrc(image, size, crc);
+    free(image);
+    return known;
+}
+
+// Writes the uninstaller that the packer signed for this engine build, when the setup carries
+// one that holds its uninstall script. False when there is none that fits; otherwise *result
+// is the code of writing it.
+static bool WriteSignedUninstaller(const char *destination, int *result)
+{
+    uint32_t crc;
+    if (!OwnImageCrc(&crc))
+        return false;
+    char name[kSignedUninstallerNameSize];
+    SignedUninstallerName(crc, name, sizeof name);
+    uint32_t size = 0;
+    uint32_t scriptSize = 0;
+    uint8_t *prepared = ReadArchiveEntry(name, 0, &size);
+    uint8_t *script = prepared ? ReadArchiveEntry("Uninstall.vis", 0, &scriptSize) : nullptr;
+    bool fits = false;
+    if (script) {
+        RewriteModeMarkers(script, scriptSize); /* as the uninstaller's copy of it has them */
+        fits = IsPreparedUninstaller(prepared, size, script, scriptSize);
+    }
+    free(prepared);
+    free(script);
+    if (!fits)
+        return false;
+    // Extracting checks the entry's bytes against the archive's checksum once more.
+    *result = ExtractArchiveEntry(name, destination) == kOk ? kOk : kErrFileNotWritten;
+    return true;
+}
+
+// Writes the right checksum into the finished file.
+static int WriteChecksum(const char *destination)
+{
+    size_t size = 0;
+    uint8_t *bytes = ReadFileStart(destination, SIZE_MAX, &size);
+    PeHeaders headers;
+    uint32_t checksum;
+    if (!bytes || !ReadPeHeaders(bytes, size, &headers) ||
+        !ComputePeChecksum(bytes, size, &checksum)) {
+        free(bytes);
+        return kErrFileNotWritten;
+    }
+    free(bytes);
+    uint8_t field[4];
+    WriteLe32(field, checksum);
+    return WriteAt(destination, headers.checksumField, field, sizeof field, false);
+}
+
 int WriteUninstaller(const char *destination)
 {
+    int result = kOk;
+    if (WriteSignedUninstaller(destination, &result))
+        return result;
     if (WriteImageThroughEntry("Uninstall.vis", destination) != kOk)
         return kErrFileNotWritten;
     uint32_t size = 0;
-    uint8_t *bytes = LoadFileOrEntry(destination, 0, &size);
+    uint8_t *bytes = LoadDiskFile(destination, 0, &size);
     if (!bytes)
         return kErrFileNotWritten;
     RewriteModeMarkers(bytes, size);
-    int result = WriteWholeFile(destination, bytes, size);
+    // A signed setup's entry points at its own signature, which the uninstaller does not carry.
+    ClearCertificateTable(bytes, size);
+    result = WriteWholeFile(destination, bytes, size);
     size_t archive = LocateArchive(bytes, size);
     if (result == kOk && archive != 0 && AddUninstallIcon(destination)) {
         size_t header = archive - kArchiveHeaderLength;
         result = RestoreTail(destination, bytes + header, size - header);
     }
     free(bytes);
-    return result;
+    return result == kOk ? WriteChecksum(destination) : result;
 }
 
 // Applies the patch records to the open target, in order. Returns 0 or 24.

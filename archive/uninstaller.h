@@ -7,13 +7,13 @@
 
 // Writes the uninstaller to `destination`: the engine's image with every "SetupMode:Setup"
 // turned into "SetupMode:Unins", a language-neutral icon group 101 copied from group 102, then
-// the header magic and the archive's entries up to and including "Uninstall.vis". 0, or 8.
+// the header magic and the archive's entries up to and including "Uninstall.vis"; its
+// certificate table entry cleared and its checksum right. When the setup carries an uninstaller
+// that the packer signed for this engine build (SignedUninstallerName) and that holds this
+// setup's uninstall script, that one is written as it stands instead. 0, or 8.
 int WriteUninstaller(const char *destination);
 
 // Copies `source` (disk first, else the archive entry) to `target` and applies the patch
 // records of `patchData` to it. 0; 8 or 17 when the copy failed; 24 when the target could not
 // be opened, the patch data could not be loaded or a record could not be written.
 int ApplyPatch(const char *source, const char *patchData, const char *target);
-
-// Rewrites every "SetupMode:Setup" in the bytes to "SetupMode:Unins"; returns how many.
-size_t RewriteModeMarkers(uint8_t *bytes, size_t size);

@@ -3,29 +3,8 @@
 #include <limits.h>
 #include <string.h>
 
+#include "base/bytes.h"
 #include "base/text.h"
-
-static void Put16(uint8_t *p, uint16_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-
-static void Put32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++)
-        p[i] = (uint8_t)(v >> (8 * i));
-}
-
-static uint16_t Get16(const uint8_t *p)
-{
-    return (uint16_t)(p[0] | p[1] << 8);
-}
-
-static uint32_t Get32(const uint8_t *p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 // Field offsets of the stored layout.
 enum {
@@ -48,21 +27,21 @@ enum {
 void EncodeProductRecord(const ProductRecord &r, uint8_t out[kProductRecordSize])
 {
     memset(out, 0, kProductRecordSize);
-    Put16(out + kOffValid, r.valid);
-    Put32(out + kOffExtra, r.extra);
-    Put32(out + kOffNameCrc, r.nameCrc);
-    Put16(out + kOffMajor, (uint16_t)r.versionMajor);
-    Put16(out + kOffMinor, (uint16_t)r.versionMinor);
-    Put16(out + kOffForWho, (uint16_t)r.forWho);
-    Put16(out + kOffCustomLoc, (uint16_t)r.customLoc);
-    Put16(out + kOffIndividual, (uint16_t)r.individual);
+    WriteLe16(out + kOffValid, r.valid);
+    WriteLe32(out + kOffExtra, r.extra);
+    WriteLe32(out + kOffNameCrc, r.nameCrc);
+    WriteLe16(out + kOffMajor, (uint16_t)r.versionMajor);
+    WriteLe16(out + kOffMinor, (uint16_t)r.versionMinor);
+    WriteLe16(out + kOffForWho, (uint16_t)r.forWho);
+    WriteLe16(out + kOffCustomLoc, (uint16_t)r.customLoc);
+    WriteLe16(out + kOffIndividual, (uint16_t)r.individual);
     // Texts: NUL-terminated, the rest of the field zero.
     CopyTextN((char *)out + kOffInstallPath, kRecordTextSize, r.installPath, kRecordTextSize);
     CopyTextN((char *)out + kOffCustomPath, kRecordTextSize, r.customPath, kRecordTextSize);
     CopyTextN((char *)out + kOffBuyUrl, kRecordTextSize, r.buyUrl, kRecordTextSize);
-    Put16(out + kOffSelExecute, (uint16_t)r.selExecute);
-    Put16(out + kOffSelReadme, (uint16_t)r.selReadme);
-    Put16(out + kOffSelDesktop, (uint16_t)r.selDesktop);
+    WriteLe16(out + kOffSelExecute, (uint16_t)r.selExecute);
+    WriteLe16(out + kOffSelReadme, (uint16_t)r.selReadme);
+    WriteLe16(out + kOffSelDesktop, (uint16_t)r.selDesktop);
 }
 
 void DecodeProductRecord(const uint8_t *data, size_t size, ProductRecord *r)
@@ -72,22 +51,22 @@ void DecodeProductRecord(const uint8_t *data, size_t size, ProductRecord *r)
     uint8_t bytes[kProductRecordSize];
     EncodeProductRecord(*r, bytes);
     memcpy(bytes, data, size < (size_t)kProductRecordSize ? size : (size_t)kProductRecordSize);
-    r->valid = Get16(bytes + kOffValid);
-    r->extra = Get32(bytes + kOffExtra);
-    r->nameCrc = Get32(bytes + kOffNameCrc);
-    r->versionMajor = (int16_t)Get16(bytes + kOffMajor);
-    r->versionMinor = (int16_t)Get16(bytes + kOffMinor);
-    r->forWho = (int16_t)Get16(bytes + kOffForWho);
-    r->customLoc = (int16_t)Get16(bytes + kOffCustomLoc);
-    r->individual = (int16_t)Get16(bytes + kOffIndividual);
+    r->valid = ReadLe16(bytes + kOffValid);
+    r->extra = ReadLe32(bytes + kOffExtra);
+    r->nameCrc = ReadLe32(bytes + kOffNameCrc);
+    r->versionMajor = (int16_t)ReadLe16(bytes + kOffMajor);
+    r->versionMinor = (int16_t)ReadLe16(bytes + kOffMinor);
+    r->forWho = (int16_t)ReadLe16(bytes + kOffForWho);
+    r->customLoc = (int16_t)ReadLe16(bytes + kOffCustomLoc);
+    r->individual = (int16_t)ReadLe16(bytes + kOffIndividual);
     CopyTextN(r->installPath, kRecordTextSize, (const char *)bytes + kOffInstallPath,
               kRecordTextSize);
     CopyTextN(r->customPath, kRecordTextSize, (const char *)bytes + kOffCustomPath,
               kRecordTextSize);
     CopyTextN(r->buyUrl, kRecordTextSize, (const char *)bytes + kOffBuyUrl, kRecordTextSize);
-    r->selExecute = (int16_t)Get16(bytes + kOffSelExecute);
-    r->selReadme = (int16_t)Get16(bytes + kOffSelReadme);
-    r->selDesktop = (int16_t)Get16(bytes + kOffSelDesktop);
+    r->selExecute = (int16_t)ReadLe16(bytes + kOffSelExecute);
+    r->selReadme = (int16_t)ReadLe16(bytes + kOffSelReadme);
+    r->selDesktop = (int16_t)ReadLe16(bytes + kOffSelDesktop);
 }
 
 static uint32_t CrcTable[256];

@@ -1,5 +1,5 @@
-// The archive walker over arbitrary engine files (image end, archive start, every entry, name
-// lookups, and the same through the piecewise reader and its index, which must agree), the
+// The archive walker over arbitrary engine files (image end, archive start and end, every entry,
+// name lookups, and the same through the piecewise reader and its index, which must agree), the
 // checksum record, and the patch record walker over the same bytes; the input is copied to an
 // exact-size buffer so any read past it is caught.
 #include <stdint.h>
@@ -33,16 +33,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if ((imageEnd == 0 && !appended) || (imageEnd != 0 && imageEnd >= size && appended))
         abort();
     size_t start = LocateArchive(file, size);
-    if (start > size)
+    // Walks stop where a signature begins.
+    size_t limit = ArchiveLimit(file, size, size);
+    if (start > limit)
         abort();
     static uint8_t window[4096];
     Input input = {file, size};
     ArchiveReader reader = {ReadInputAt, &input, (uint32_t)size, window, sizeof window, 0, 0};
     // The reader takes the image headers from its first window only.
+    size_t head = size < sizeof window ? size : sizeof window;
     bool headersInWindow =
-        ImageEndOffset(file, size < sizeof window ? size : sizeof window) == imageEnd;
+        ImageEndOffset(file, head) == imageEnd && ArchiveLimit(file, head, size) == limit;
     if (LocateArchiveThrough(&reader) != start && headersInWindow)
         abort();
+    if (headersInWindow && start && reader.length != limit)
+        abort();
+    size = limit;
     ArchiveIndexData index = {};
     if (start)
         BuildArchiveIndex(&reader, (uint32_t)start, &index);

@@ -357,6 +357,8 @@ int RunCheck(int argc, char **argv)
             status = 1;
             continue;
         }
+        // A signature after the archive is not part of it.
+        file.resize(ArchiveLimit(file.data(), file.size(), file.size()));
         size_t start =
             ImageEndOffset(file.data(), file.size()) ? LocateArchive(file.data(), file.size()) : 0;
         if (start)

@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/pe_image.h"
+#include "archive/uninstaller_image.h"
 #include "base/crc32c.h"
 #include "base/text.h"
+#include "tools/sign.h"
 #include "tools/toolfiles.h"
 #include "tools/tree.h"
 
@@ -108,8 +111,20 @@ bool WriteBytes(FILE *out, const void *bytes, size_t count)
     return count == 0 || fwrite(bytes, 1, count, out) == count;
 }
 
+// The setup being written, with the image checksum of every byte written so far.
+struct Output {
+    FILE *file;
+    PeSum sum;
+};
+
+bool WriteBytes(Output *out, const void *bytes, size_t count)
+{
+    PeSumAdd(&out->sum, bytes, count);
+    return WriteBytes(out->file, bytes, count);
+}
+
 // Copies exactly `size` bytes of the file at `path` to `out`, and sums them into *sum.
-bool CopyInto(FILE *out, const Input &in, uint32_t *sum)
+bool CopyInto(Output *out, const Input &in, uint32_t *sum)
 {
     FILE *f = fopen(in.path.c_str(), "rb");
     if (!f)
@@ -129,16 +144,18 @@ bool CopyInto(FILE *out, const Input &in, uint32_t *sum)
     return complete;
 }
 
+// Writes the stub, whose checksum field must be zero, and the archive; then the checksum over
+// the whole file into that field, when the stub is an image that has one.
 bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
                   const std::vector<Input> &inputs, std::string *error)
 {
-    FILE *out = fopen(path.c_str(), "wb");
-    if (!out) {
+    Output out = {fopen(path.c_str(), "wb"), {0, 0}};
+    if (!out.file) {
         *error = "cannot create " + path;
         return false;
     }
-    bool ok = WriteBytes(out, stub.data(), stub.size()) &&
-              WriteBytes(out, kArchiveHeader, kArchiveHeaderLength);
+    bool ok = WriteBytes(&out, stub.data(), stub.size()) &&
+              WriteBytes(&out, kArchiveHeader, kArchiveHeaderLength);
     // The integrity record: tag, count, then each entry's CRC-32C, little-endian.
     std::vector<uint8_t> record(kIntegrityTag, kIntegrityTag + kIntegrityTagLength);
     AppendLittleEndian(&record, (uint32_t)inputs.size());
@@ -147,18 +164,25 @@ bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
         uint32_t size = (uint32_t)in.size;
         uint8_t field[4] = {(uint8_t)size, (uint8_t)(size >> 8), (uint8_t)(size >> 16),
                             (uint8_t)(size >> 24)};
-        ok = WriteBytes(out, in.name.c_str(), in.name.size() + 1) && WriteBytes(out, field, 4);
+        ok = WriteBytes(&out, in.name.c_str(), in.name.size() + 1) && WriteBytes(&out, field, 4);
         uint32_t sum = 0;
-        if (ok && !CopyInto(out, in, &sum)) {
+        if (ok && !CopyInto(&out, in, &sum)) {
             *error = "cannot read " + in.path + " (or it changed while being packed)";
-            fclose(out);
+            fclose(out.file);
             return false;
         }
         AppendLittleEndian(&record, sum);
     }
-    ok = ok && WriteBytes(out, kArchiveEnd, kArchiveEndLength) &&
-         WriteBytes(out, record.data(), record.size());
-    if (fclose(out) != 0)
+    ok = ok && WriteBytes(&out, kArchiveEnd, kArchiveEndLength) &&
+         WriteBytes(&out, record.data(), record.size());
+    PeHeaders headers;
+    if (ok && ReadPeHeaders(stub.data(), stub.size(), &headers)) {
+        std::vector<uint8_t> checksum;
+        AppendLittleEndian(&checksum, PeSumValue(&out.sum));
+        ok = fseek(out.file, (long)headers.checksumField, SEEK_SET) == 0 &&
+             WriteBytes(out.file, checksum.data(), checksum.size());
+    }
+    if (fclose(out.file) != 0)
         ok = false;
     if (!ok && error->empty())
         *error = "cannot write " + path;
@@ -174,6 +198,7 @@ bool ReadsBack(const std::string &path, size_t stubSize, size_t entries, std::st
         *error = "cannot read back " + path;
         return false;
     }
+    file.resize(ArchiveLimit(file.data(), file.size(), file.size()));
     size_t cursor = LocateArchive(file.data(), file.size());
     size_t found = 0;
     ArchiveEntry entry;
@@ -199,6 +224,8 @@ bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> 
         Fail(command, std::string("cannot read ") + path);
         return false;
     }
+    // A signature after the archive is not part of it.
+    file->resize(ArchiveLimit(file->data(), file->size(), file->size()));
     *start = LocateArchive(file->data(), file->size());
     if (*start == 0) {
         Fail(command, std::string(path) + " carries no setup data archive");
@@ -210,11 +237,17 @@ bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> 
 } // namespace
 
 const char PackUsage[] =
-    "usage: mksetup pack --engine STUB.exe --out Setup.exe [--tree DIR] [PATH...]\n"
+    "usage: mksetup pack --engine STUB.exe --out Setup.exe [--tree DIR] [--sign COMMAND]\n"
+    "                    [PATH...]\n"
     "Writes a copy of the engine with a setup data archive appended: each PATH that is a file,\n"
     "the files directly in each PATH that is a folder, then every file of the tree DIR under\n"
     "the entry names that mksetup files DIR prints. Uninstall.vis goes first. Entry names are\n"
-    "bare file names and must differ in more than case.\n";
+    "bare file names and must differ in more than case.\n"
+    "--sign COMMAND signs the uninstaller that the setup will install and then the setup\n"
+    "itself: COMMAND runs through the shell with {in} replaced by the file to sign and {out}\n"
+    "by the signed file it must write, for example\n"
+    "  --sign 'osslsigncode sign -certs cert.pem -key key.pem -in {in} -out {out}'\n"
+    "It needs Uninstall.vis among the files.\n";
 const char ListUsage[] = "usage: mksetup list Setup.exe\n"
                          "Prints one line per archive entry: name, tab, size.\n";
 const char ExtractUsage[] = "usage: mksetup extract Setup.exe NAME DEST\n"
@@ -232,21 +265,84 @@ bool IsBareFileName(const char *name)
     return true;
 }
 
+// Files the packer writes next to the setup until it is complete; removed when it ends.
+struct TemporaryFiles {
+    std::vector<std::string> paths;
+    std::string Add(const std::string &path)
+    {
+        paths.push_back(path);
+        return paths.back();
+    }
+    ~TemporaryFiles()
+    {
+        for (const std::string &path : paths)
+            remove(path.c_str());
+    }
+};
+
+// Prepares the uninstaller for the engine image `image`, signs it and adds it to the inputs
+// under the name the engine looks for.
+static bool AddSignedUninstaller(const std::vector<uint8_t> &image, const std::string &sign,
+                                 const std::string &outPath, TemporaryFiles *temporary,
+                                 std::vector<Input> *inputs, std::string *error)
+{
+    const Input &script = inputs->front();
+    std::vector<uint8_t> scriptBytes;
+    std::vector<uint8_t> uninstaller;
+    if (!ReadBinaryFile(script.path, &scriptBytes)) {
+        *error = "cannot read " + script.path;
+        return false;
+    }
+    if (!PrepareUninstaller(image, script.name, scriptBytes, &uninstaller, error))
+        return false;
+    std::string in = temporary->Add(outPath + ".uninstaller.exe");
+    std::string out = temporary->Add(outPath + ".uninstaller.signed.exe");
+    FILE *f = fopen(in.c_str(), "wb");
+    bool written = f && WriteBytes(f, uninstaller.data(), uninstaller.size());
+    if (f && fclose(f) != 0)
+        written = false;
+    if (!written) {
+        *error = "cannot write " + in;
+        return false;
+    }
+    std::vector<uint8_t> signedBytes;
+    if (!RunSignCommand(sign, in, out, error))
+        return false;
+    // The engine takes the signed uninstaller only when it holds the script the setup holds.
+    RewriteModeMarkers(scriptBytes.data(), scriptBytes.size());
+    if (!ReadBinaryFile(out, &signedBytes) ||
+        !IsPreparedUninstaller(signedBytes.data(), signedBytes.size(), scriptBytes.data(),
+                               scriptBytes.size())) {
+        *error = "the signed uninstaller " + out + " no longer reads back as the uninstaller";
+        return false;
+    }
+    uint32_t crc = 0;
+    EngineImageCrc(image.data(), image.size(), &crc);
+    char name[kSignedUninstallerNameSize];
+    SignedUninstallerName(crc, name, sizeof name);
+    inputs->push_back({out, name, signedBytes.size()});
+    return true;
+}
+
 int RunPack(int argc, char **argv)
 {
     std::string engine;
     std::string outPath;
     std::string treeRoot;
+    std::string sign;
     std::vector<std::string> paths;
     for (int i = 0; i < argc; i++) {
         std::string a = argv[i];
-        bool takesValue = a == "--engine" || a == "--out" || a == "--tree";
-        std::string *value = a == "--engine" ? &engine : a == "--out" ? &outPath : &treeRoot;
-        if (takesValue && i + 1 < argc && value->empty()) {
+        std::string *value = a == "--engine" ? &engine
+                             : a == "--out"  ? &outPath
+                             : a == "--tree" ? &treeRoot
+                             : a == "--sign" ? &sign
+                                             : nullptr;
+        if (value && i + 1 < argc && value->empty()) {
             *value = argv[++i];
         } else if (a.compare(0, 2, "--") == 0) {
             fprintf(stderr, "mksetup pack: %s %s\n%s",
-                    takesValue ? "missing or repeated value of" : "unknown option", a.c_str(),
+                    value ? "missing or repeated value of" : "unknown option", a.c_str(),
                     PackUsage);
             return 2;
         } else {
@@ -258,19 +354,44 @@ int RunPack(int argc, char **argv)
                 PackUsage);
         return 2;
     }
+    if (!sign.empty() &&
+        (sign.find("{in}") == std::string::npos || sign.find("{out}") == std::string::npos)) {
+        fprintf(stderr, "mksetup pack: the --sign command needs {in} and {out}\n%s", PackUsage);
+        return 2;
+    }
 
     std::vector<Input> inputs;
     std::string error;
     if (!CollectInputs(paths, treeRoot, &inputs, &error))
         return Fail("pack", error);
+    if (!sign.empty() &&
+        (inputs.empty() || !SameNameIgnoringCase(inputs.front().name, "Uninstall.vis"))) {
+        fprintf(stderr, "mksetup pack: --sign needs Uninstall.vis among the files: the signed "
+                        "uninstaller is made from it\n");
+        return 2;
+    }
 
     std::vector<uint8_t> stub;
     if (!ReadBinaryFile(engine, &stub))
         return Fail("pack", "cannot read the engine " + engine);
-    if (ImageEndOffset(stub.data(), stub.size()) == 0)
+    size_t imageEnd = ImageEndOffset(stub.data(), stub.size());
+    if (imageEnd == 0 || imageEnd > stub.size())
         return Fail("pack", engine + " is not a Windows executable");
     if (LocateArchive(stub.data(), stub.size()) != 0)
         return Fail("pack", engine + " already carries a setup data archive");
+    // A signed engine's signature would sit inside the setup, where it signs nothing: it goes,
+    // with its entry. The checksum is written once the setup is complete.
+    if (ArchiveLimit(stub.data(), stub.size(), stub.size()) < stub.size())
+        stub.resize(imageEnd);
+    ClearCertificateTable(stub.data(), stub.size());
+    PeHeaders headers;
+    if (ReadPeHeaders(stub.data(), stub.size(), &headers))
+        memset(stub.data() + headers.checksumField, 0, 4);
+
+    TemporaryFiles temporary;
+    std::vector<uint8_t> image(stub.begin(), stub.begin() + (long)imageEnd);
+    if (!sign.empty() && !AddSignedUninstaller(image, sign, outPath, &temporary, &inputs, &error))
+        return Fail("pack", error);
 
     uint64_t total = stub.size() + kArchiveHeaderLength + kArchiveEndLength;
     for (const Input &in : inputs)
@@ -279,13 +400,15 @@ int RunPack(int argc, char **argv)
         return Fail("pack", "the setup file would be " + std::to_string(total) +
                                 " bytes; it must stay below 4 GiB");
 
-    std::string partial = outPath + ".partial";
+    // Signing writes a new file: the packed one is its input.
+    std::string partial = temporary.Add(outPath + (sign.empty() ? ".partial" : ".unsigned.exe"));
+    std::string complete = sign.empty() ? partial : temporary.Add(outPath + ".signed.exe");
     if (!WriteArchive(partial, stub, inputs, &error) ||
         !ReadsBack(partial, stub.size(), inputs.size(), &error) ||
-        !MoveFileOver(partial, outPath)) {
-        remove(partial.c_str());
+        (!sign.empty() && (!RunSignCommand(sign, partial, complete, &error) ||
+                           !ReadsBack(complete, stub.size(), inputs.size(), &error))) ||
+        !MoveFileOver(complete, outPath))
         return Fail("pack", error.empty() ? "cannot write " + outPath : error);
-    }
     return 0;
 }
 

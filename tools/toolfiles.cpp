@@ -1,6 +1,7 @@
 #include "tools/toolfiles.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <sys/wait.h>
 #endif
 
 bool ReadBinaryFile(const std::string &path, std::vector<uint8_t> *data)
@@ -77,6 +79,19 @@ bool MoveFileOver(const std::string &from, const std::string &to)
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+std::string ShellQuote(const std::string &path)
+{
+    return "\"" + path + "\""; // Windows paths cannot hold '"'
+}
+
+int RunShellCommand(const std::string &command)
+{
+    fflush(nullptr);
+    // cmd /c drops the first and the last quote of a line that holds more than two: an outer
+    // pair keeps the command's own quotes.
+    return system(("\"" + command + "\"").c_str());
+}
+
 #else
 
 bool IsDirectoryPath(const std::string &path)
@@ -124,6 +139,21 @@ std::string BaseName(const std::string &path)
 bool MoveFileOver(const std::string &from, const std::string &to)
 {
     return rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string ShellQuote(const std::string &path)
+{
+    std::string quoted = "'";
+    for (char c : path)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+int RunShellCommand(const std::string &command)
+{
+    fflush(nullptr);
+    int status = system(command.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif

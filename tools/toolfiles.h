@@ -19,3 +19,8 @@ std::string JoinPath(const std::string &folder, const std::string &name);
 std::string BaseName(const std::string &path);
 // Moves `from` over `to`, replacing it.
 bool MoveFileOver(const std::string &from, const std::string &to);
+// `path` quoted for the system's command shell (sh on Linux, cmd on Windows), as one word.
+std::string ShellQuote(const std::string &path);
+// Runs a command line through the system's command shell; its exit status, or -1 when it could
+// not be run or did not exit.
+int RunShellCommand(const std::string &command);

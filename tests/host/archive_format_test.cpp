@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "base/crc32c.h"
 #include "tests/host/fake_pe.h"
 
 namespace
@@ -227,6 +228,71 @@ TEST(ArchiveFormat, IndexTellsHowTheArchiveEnds)
         ASSERT_NE(indexed.start, 0u) << c.file.size();
         EXPECT_EQ(indexed.index.ending, c.ending) << "file of " << c.file.size() << " bytes";
     }
+}
+
+std::string Le32(uint32_t value)
+{
+    std::string bytes(4, '\0');
+    PutLe(&bytes, 0, value, 4);
+    return bytes;
+}
+
+TEST(ArchiveFormat, SignedFilesEndWhereTheSignatureBegins)
+{
+    std::string image = FakeImage({{"14", "102", 0x0C07, "icon"}});
+    size_t start = image.size() + kArchiveHeaderLength;
+    // Eight lengths of the last entry: every padding a signing tool may add, 0 to 7 bytes.
+    for (size_t extra = 0; extra < 8; extra++) {
+        std::string data = "setup" + std::string(extra, 'x');
+        std::string archive = std::string(kArchiveHeader) +
+                              EntryBytes("Uninstall.vis", "uninstall") +
+                              EntryBytes("Setup.vis", data);
+        std::string sums = std::string(kArchiveEnd) + kIntegrityTag + Le32(2) +
+                           Le32(Crc32c(0, "uninstall", 9)) +
+                           Le32(Crc32c(0, data.data(), data.size()));
+        // A signed uninstaller (no end marker) and a signed setup.
+        for (bool marker : {false, true}) {
+            std::vector<uint8_t> bytes = Bytes(FakeSign(image + archive + (marker ? sums : "")));
+            size_t limit = ArchiveLimit(bytes.data(), bytes.size(), bytes.size());
+            ASSERT_LT(limit, bytes.size());
+            size_t cursor = LocateArchive(bytes.data(), bytes.size());
+            ASSERT_EQ(cursor, start);
+            std::vector<std::string> names;
+            ArchiveEntry e;
+            WalkStep step;
+            while ((step = NextArchiveEntry(bytes.data(), limit, &cursor, &e)) == kWalkEntry)
+                names.push_back(std::string(e.name, e.nameLength));
+            EXPECT_EQ(step, kWalkEnd) << extra << marker;
+            EXPECT_EQ(names, (std::vector<std::string>{"Uninstall.vis", "Setup.vis"}))
+                << extra << marker;
+            ArchiveEntry damaged;
+            EXPECT_EQ(VerifyArchiveSums(bytes.data(), limit, start, &damaged),
+                      marker ? kSumsGood : kSumsAbsent);
+
+            // The engine's reader indexes exactly these entries, and knows how the walk ended.
+            Indexed indexed(bytes);
+            ASSERT_EQ(indexed.start, start);
+            EXPECT_TRUE(indexed.complete);
+            ASSERT_EQ(indexed.index.count, 2u) << extra << marker;
+            EXPECT_EQ(indexed.index.ending, marker ? kArchiveEndMarker : kArchiveNoMarker)
+                << extra << marker;
+            EXPECT_EQ(indexed.index.entries[0].hasSum, marker ? 1u : 0u);
+            EXPECT_TRUE(Lookup(FakeSign(image + archive + (marker ? sums : "")), "setup.vis"));
+        }
+    }
+    // Nothing in a signature is taken for an archive or an entry.
+    std::string table = std::string("\x18\0\0\0\0\x02\x02\0", 8) + kArchiveHeader;
+    std::string file = FakeSign(image);
+    file.replace(file.size() - 24, 24, table.substr(0, 24));
+    std::vector<uint8_t> bytes = Bytes(file);
+    EXPECT_EQ(LocateArchive(bytes.data(), bytes.size()), 0u);
+    EXPECT_EQ(Indexed(bytes).start, 0u);
+    // Padding is zeros: anything else before the table is a broken entry.
+    std::string uninstaller = image + kArchiveHeader + EntryBytes("Uninstall.vis", "u");
+    std::string broken = FakeSign(uninstaller + std::string(8 - uninstaller.size() % 8, '!'));
+    Indexed brokenIndex(Bytes(broken));
+    EXPECT_EQ(brokenIndex.index.ending, kArchiveCut);
+    EXPECT_EQ(brokenIndex.index.count, 1u);
 }
 
 TEST(ArchiveFormat, TruncationAtEveryByteNeverReadsOutside)

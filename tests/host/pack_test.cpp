@@ -13,10 +13,14 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/pe_image.h"
+#include "archive/uninstaller_image.h"
+#include "base/bytes.h"
 #include "base/crc32c.h"
 #include "base/text.h"
 #include "script/scanner.h"
 #include "tests/host/fake_pe.h"
+#include "tools/toolfiles.h"
 #include "tools/tree.h"
 
 namespace
@@ -482,6 +486,166 @@ TEST_F(Packer, DamagedEntriesAreNamed)
     WriteText(Dir + "/Old.exe", good.substr(0, marker + kArchiveEndLength));
     EXPECT_EQ(Mksetup("list " + Dir + "/Old.exe"), 0);
     EXPECT_NE(Err.find("no checksums"), std::string::npos) << Err;
+}
+
+} // namespace
+
+namespace
+{
+
+// A signing command for tests: a Python script that signs as FakeSign does, logs each file it
+// signs, and fails on request.
+const char kFakeSigner[] = R"(import os, struct, sys
+mode, log, source, target = sys.argv[1:5]
+assert not os.path.exists(target), "the output must not exist yet"
+with open(log, "a") as f:
+    f.write(os.path.basename(source) + "\n")
+if mode == "fail":
+    sys.exit(3)
+data = bytearray(open(source, "rb").read())
+uninstaller = source.endswith("uninstaller.exe")
+if mode == "nothing" or (mode == "cut" and uninstaller):
+    data = data[:-1] if mode == "cut" else None
+if mode == "damage" and not uninstaller:
+    data[len(data) // 2] ^= 1
+if data is not None:
+    data += bytes(-len(data) % 8)
+    table = struct.pack("<IHH", 24, 0x200, 2) + b"FAKE SIGNATURE!!"
+    pe = struct.unpack_from("<I", data, 0x3c)[0]
+    plus = struct.unpack_from("<H", data, pe + 24)[0] == 0x20b
+    struct.pack_into("<II", data, pe + 24 + (112 if plus else 96) + 32, len(data), len(table))
+    open(target, "wb").write(data + table)
+)";
+
+class SignedPack : public Packer
+{
+  protected:
+    void SetUp() override
+    {
+        Packer::SetUp();
+        Stub = FakeImage({{"14", "101", 0x0C07, std::string(90, 'S')},
+                          {"14", "102", 0x0C07, std::string(90, 'U')}},
+                         false);
+        WriteText(Dir + "/engine.exe", Stub);
+        WriteText(Dir + "/signer.py", kFakeSigner);
+        // The output folder's name needs quoting in the shell.
+        OutDir = Dir + "/it's signed";
+        mkdir(OutDir.c_str(), 0755);
+    }
+    // Packs the product with --sign running the fake signer in `mode`.
+    int Pack(const std::string &mode, const std::string &files = "")
+    {
+        std::string sign =
+            "/usr/bin/python3 " + Dir + "/signer.py " + mode + " " + Dir + "/signed.log {in} {out}";
+        return Mksetup("pack --engine " + Dir + "/engine.exe --out \"" + OutDir +
+                       "/Setup.exe\" --sign '" + sign + "' " +
+                       (files.empty() ? Dir + "/product " + Dir + "/EULA.txt" : files));
+    }
+    std::vector<std::string> OutFiles()
+    {
+        std::vector<std::string> names;
+        ListFilesIn(OutDir, &names);
+        return names;
+    }
+    std::string Stub;
+    std::string OutDir;
+};
+
+TEST_F(SignedPack, SignsTheUninstallerThenTheSetup)
+{
+    ASSERT_EQ(Pack("good"), 0) << Err;
+    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"Setup.exe"})) << "temporary files left";
+    EXPECT_EQ(ReadText(Dir + "/signed.log"), "Setup.exe.uninstaller.exe\nSetup.exe.unsigned.exe\n");
+
+    std::string setup = OutDir + "/Setup.exe";
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(ReadBinaryFile(setup, &file));
+    EXPECT_LT(ArchiveLimit(file.data(), file.size(), file.size()), file.size()) << "not signed";
+    uint32_t crc = 0;
+    ASSERT_TRUE(EngineImageCrc((const uint8_t *)Stub.data(), Stub.size(), &crc));
+    char name[kSignedUninstallerNameSize];
+    SignedUninstallerName(crc, name, sizeof name);
+    ASSERT_EQ(Mksetup("list \"" + setup + "\""), 0) << Err;
+    EXPECT_EQ(Err, "");
+    std::string listing = Out;
+    EXPECT_EQ(listing.substr(0, 14), "Uninstall.vis\t");
+    EXPECT_NE(listing.find(std::string("\n") + name + "\t"), std::string::npos) << listing;
+
+    // The signed uninstaller: the engine's image with the Unins marker and the uninstall icon
+    // as language-neutral group 101, the uninstall script, then the signature.
+    ASSERT_EQ(Mksetup("extract \"" + setup + "\" '" + name + "' " + Dir + "/un.exe"), 0) << Err;
+    std::vector<uint8_t> un;
+    ASSERT_TRUE(ReadBinaryFile(Dir + "/un.exe", &un));
+    EXPECT_TRUE(IsPreparedUninstaller(un.data(), un.size(), (const uint8_t *)"uninstall", 9));
+    size_t offset;
+    uint32_t length;
+    ASSERT_TRUE(FindResourceData(un.data(), un.size(), 14, 101, 0, &offset, &length));
+    EXPECT_EQ(std::string((const char *)un.data() + offset, length), std::string(90, 'U'));
+    EXPECT_EQ(std::string(un.end() - 16, un.end()), "FAKE SIGNATURE!!");
+    // Its checksum was right before the signer (which does not update it) signed it.
+    std::vector<uint8_t> unsignedUn(
+        un.begin(), un.begin() + (long)ArchiveLimit(un.data(), un.size(), un.size()));
+    while (unsignedUn.back() == 0)
+        unsignedUn.pop_back(); // the signer's padding; the script ends in a letter
+    ClearCertificateTable(unsignedUn.data(), unsignedUn.size());
+    uint32_t checksum = 0;
+    ASSERT_TRUE(ComputePeChecksum(unsignedUn.data(), unsignedUn.size(), &checksum));
+    PeHeaders headers;
+    ASSERT_TRUE(ReadPeHeaders(un.data(), un.size(), &headers));
+    EXPECT_EQ(ReadLe32(un.data() + headers.checksumField), checksum);
+}
+
+TEST_F(SignedPack, FailuresLeaveNothingBehind)
+{
+    WriteText(Dir + "/Setup.vis", "x");
+    struct Case {
+        std::string mode;
+        std::string files; // empty: the product and the licence
+        int status;
+        const char *message;
+    } cases[] = {
+        {"fail", "", 1, "the signing command failed (exit status 3)"},
+        {"nothing", "", 1, "wrote no"},
+        {"cut", "", 1, "no longer reads back as the uninstaller"},
+        {"damage", "", 1, "does not read back as an archive"},
+        {"good", Dir + "/Setup.vis " + Dir + "/EULA.txt", 2, "needs Uninstall.vis"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(Pack(c.mode, c.files), c.status) << c.mode;
+        EXPECT_NE(Err.find(c.message), std::string::npos) << Err;
+        EXPECT_EQ(OutFiles(), std::vector<std::string>()) << c.mode;
+    }
+    std::string base =
+        "pack --engine " + Dir + "/engine.exe --out " + Dir + "/S.exe " + Dir + "/product --sign ";
+    EXPECT_EQ(Mksetup(base + "'cp {in} x'"), 2);
+    EXPECT_NE(Err.find("needs {in} and {out}"), std::string::npos) << Err;
+    EXPECT_EQ(Mksetup(base + "'cp x {out}'"), 2);
+}
+
+TEST_F(SignedPack, UnsignedPackWritesTheChecksumAndDropsAnEnginesSignature)
+{
+    // The engine itself signed: its signature goes, with its entry.
+    WriteText(Dir + "/engine.exe", FakeSign(Stub));
+    std::string setup = OutDir + "/Setup.exe";
+    ASSERT_EQ(
+        Mksetup("pack --engine " + Dir + "/engine.exe --out \"" + setup + "\" " + Dir + "/product"),
+        0)
+        << Err;
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(ReadBinaryFile(setup, &file));
+    EXPECT_EQ(std::string(file.begin(), file.begin() + (long)Stub.size()).substr(0x400),
+              Stub.substr(0x400));
+    EXPECT_EQ(LocateArchive(file.data(), file.size()), Stub.size() + kArchiveHeaderLength);
+    uint32_t offset = 1;
+    uint32_t length = 1;
+    ASSERT_TRUE(ReadCertificateTable(file.data(), file.size(), &offset, &length));
+    EXPECT_EQ(offset | length, 0u);
+    uint32_t checksum = 0;
+    ASSERT_TRUE(ComputePeChecksum(file.data(), file.size(), &checksum));
+    PeHeaders headers;
+    ASSERT_TRUE(ReadPeHeaders(file.data(), file.size(), &headers));
+    EXPECT_EQ(ReadLe32(file.data() + headers.checksumField), checksum);
+    EXPECT_NE(checksum, 0u);
 }
 
 } // namespace

@@ -66,15 +66,6 @@ std::string LinkTarget(const std::string &link)
     return target;
 }
 
-std::string GroupIcon(HMODULE module, int id, WORD language)
-{
-    HRSRC found = FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(id), language);
-    if (!found)
-        return "<missing>";
-    return std::string((const char *)LockResource(LoadResource(module, found)),
-                       SizeofResource(module, found));
-}
-
 class Lifecycle : public WindowsTest
 {
   protected:

@@ -208,6 +208,16 @@ inline std::string BuildPath(const std::string &relative)
     return path;
 }
 
+// The bytes of an icon group resource of a loaded module, "<missing>" when it has none.
+inline std::string GroupIcon(HMODULE module, int id, WORD language)
+{
+    HRSRC found = FindResourceExA(module, RT_GROUP_ICON, MAKEINTRESOURCEA(id), language);
+    if (!found)
+        return "<missing>";
+    return std::string((const char *)LockResource(LoadResource(module, found)),
+                       SizeofResource(module, found));
+}
+
 // The sample program built for this Windows: 64-bit where Windows is, else 32-bit.
 inline std::string SampleProgramPath(void)
 {
