@@ -12,7 +12,7 @@ Makes a throwaway code-signing certificate with openssl, packs the sample produc
 - the installed Uninstall.exe carries a signature osslsigncode accepts, ends where that
   signature ends ("not at the end" never said), has the right checksum, and its
   language-neutral icon group 101 is a copy of group 102 (pefile);
-- that uninstaller, run as its temporary copy runs, removes the product.
+- that uninstaller, given the installation folder, removes the product silently.
 
 The engine's folder is a build tree: the sample's programs and helper libraries come from it,
 so the 32-bit tree works alike with --loader /usr/lib/wine/wine.
@@ -118,6 +118,9 @@ def main():
     parser.add_argument("--mksetup", required=True)
     parser.add_argument("--work", required=True, help="scratch folder, made anew")
     args = parser.parse_args()
+    if not os.access(args.loader, os.X_OK):
+        print("signed setup: this machine cannot run %s" % args.loader, file=sys.stderr)
+        sys.exit(77)
     if not os.environ.get("DISPLAY"):
         os.execvp("xvfb-run", ["xvfb-run", "-a", sys.executable] + sys.argv)
 
@@ -166,13 +169,8 @@ def main():
               "the uninstaller's mode marker is wrong")
         run([args.loader, "reg", "query", UNINSTALL_KEY, "/reg:32"], env)
 
-        # The uninstaller's temporary copy, started with the folder, uninstalls silently.
-        copy = r"C:\work\_VTUItmp.exe"
-        os.makedirs(os.path.dirname(linux_path(prefix, copy)))
-        shutil.copyfile(uninstaller, linux_path(prefix, copy))
-        run([args.loader, copy, installed], env)
-        with open(linux_path(prefix, copy) + ".log", "rb") as log:
-            check(log.read() == b"Uninstall finished successfully!\r\n", "the uninstall failed")
+        # The signed uninstaller, given the folder, removes the product silently.
+        run([args.loader, installed + r"\Uninstall.exe", installed], env)
         check(not os.path.exists(linux_path(prefix, installed)), "the product folder stays")
         run([args.loader, "reg", "query", UNINSTALL_KEY, "/reg:32"], env, 1)
     finally:
