@@ -23,6 +23,7 @@ set(WIN_SOURCES
     commands/commands.cpp
     commands/files.cpp
     commands/image_commands.cpp
+    commands/journal.cpp
     commands/links.cpp
     commands/process.cpp
     commands/realuser.cpp

@@ -10,6 +10,7 @@
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -39,7 +40,11 @@ void StripBackslashes(char *path)
 int CreateOneFolder(const char *path)
 {
     for (int attempt = 0; attempt < kFolderAttempts; attempt++) {
-        if (Sys.CreateDirectoryA(path, nullptr) || IsFolder(path))
+        if (Sys.CreateDirectoryA(path, nullptr)) {
+            JournalFolderCreated(path);
+            return kOk;
+        }
+        if (IsFolder(path))
             return kOk;
         Sleep(kRetryPauseMs);
     }
@@ -79,7 +84,28 @@ int CreatePath(const char *path)
     return 0;
 }
 
+static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t count);
+
 int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count)
+{
+    // With the journal the missing folders are made first, so that undoing them comes after
+    // the file is gone again.
+    char folder[kPathSize];
+    char *slash;
+    if (JournalRecording() && CopyText(folder, sizeof folder, path) &&
+        (slash = strrchr(folder, '\\')) != nullptr) {
+        *slash = 0;
+        if (folder[0] && !IsFolder(folder))
+            CreatePath(folder); /* the write below tells whether it was enough */
+    }
+    int mark = JournalFileWrite(path);
+    int result = WriteCreatingFolders(path, bytes, count);
+    if (result != 0)
+        JournalCancel(mark);
+    return result;
+}
+
+static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t count)
 {
     HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -172,7 +198,13 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
                AppendText(destination, sizeof destination, source);
     }
     ShowStatus("Copying file: %s", destination);
-    int result = fits ? CopyFileOrEntry(source, destination) : kErrFileNotWritten;
+    int result = kErrFileNotWritten;
+    if (fits) {
+        int mark = JournalFileWrite(destination);
+        result = CopyFileOrEntry(source, destination);
+        if (result != kOk)
+            JournalCancel(mark);
+    }
     if (result != kOk && strcmp(option, "SILENT") == 0)
         result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
     EndRealUser();
@@ -201,7 +233,8 @@ static bool DeleteWithRetries(const char *path, long attempts)
         if (attempts == 0)
             return false;
         attempts--;
-        BOOL deleted = Sys.DeleteFileA(path);
+        // With the journal the file is kept, not deleted: it moves into the backup.
+        BOOL deleted = JournalRecording() ? JournalFileDelete(path) : Sys.DeleteFileA(path);
         if (!deleted && allowed > 1)
             Sleep(kRetryPauseMs);
         if (deleted || !PathExists(path))
@@ -256,10 +289,15 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
     ShowStatus("Removing directory: %s", path);
     BeginRealUser();
     int result = kOk;
-    if (strlen(path) >= kPathSize)
+    if (strlen(path) >= kPathSize) {
         result = kErrFolderNotRemoved;
-    else if (PathExists(path) && !Sys.RemoveDirectoryA(path))
-        result = kErrFolderNotRemoved;
+    } else if (PathExists(path)) {
+        int mark = JournalFolderRemove(path);
+        if (!Sys.RemoveDirectoryA(path)) {
+            JournalCancel(mark);
+            result = kErrFolderNotRemoved;
+        }
+    }
     EndRealUser();
     return result;
 }

@@ -6,6 +6,7 @@
 #include "base/globals.h"
 #include "base/text.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -16,7 +17,11 @@ int CommandCopyUninstall(const char *argumentStart, const char *lineEnd)
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
     ShowStatus("Copying file: %s", ArgumentSlots[0]);
-    return WriteUninstaller(ArgumentSlots[0]);
+    int mark = JournalFileWrite(ArgumentSlots[0]);
+    int result = WriteUninstaller(ArgumentSlots[0]);
+    if (result != kOk)
+        JournalCancel(mark);
+    return result;
 }
 
 int CommandPatchFile(const char *argumentStart, const char *lineEnd)
@@ -38,7 +43,15 @@ int CommandPatchFile(const char *argumentStart, const char *lineEnd)
         fits = false;
     ShowStatus("Patching file: %s", source);
     BeginRealUser();
-    int result = fits ? ApplyPatch(source, patchData, target) : kErrNotPatched;
+    int result = kErrNotPatched;
+    if (fits) {
+        int mark = JournalFileWrite(target);
+        result = ApplyPatch(source, patchData, target);
+        // A copy that failed wrote nothing; a patch that failed left the copy, which is undone
+        // with the rest.
+        if (result != kOk && result != kErrNotPatched)
+            JournalCancel(mark);
+    }
     EndRealUser();
     return result;
 }

@@ -13,6 +13,7 @@
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -27,10 +28,13 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
     char name[kLinkNameSize];
     if (!FormatText(name, sizeof name, "%s.url", linkPath))
         return 1;
+    int mark = JournalFileWrite(name);
     HANDLE file = Sys.CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        JournalCancel(mark);
         return 1;
+    }
     DWORD header = sizeof kInternetShortcutHeader - 1;
     DWORD length = (DWORD)strlen(target);
     DWORD written = 0;

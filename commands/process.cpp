@@ -9,6 +9,7 @@
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "commands/record.h"
 #include "script/interpreter.h"
@@ -185,8 +186,11 @@ static int RunNonElevated(const char *file, const char *parameters)
     char library[kPathSize];
     if (!FormatText(library, sizeof library, "%s\\SetupLib.dll", GetVariableText("#INSTALLPATH#")))
         return kErrNotStarted;
-    if (CopyFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", library) != kOk)
+    int mark = JournalFileWrite(library);
+    if (CopyFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", library) != kOk) {
+        JournalCancel(mark);
         return kErrNotStarted;
+    }
     int result = kErrNotStarted;
     char host[kPathSize];
     char command[kRunCommandSize];

@@ -10,6 +10,7 @@
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -43,6 +44,8 @@ done:
 
 bool WriteProductRecord(const char *name, ProductRecord *record)
 {
+    JournalRegistryValue(HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE, false, kEngineRegistryView,
+                         kProductKey, name);
     HKEY key;
     if (Sys.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS | kEngineRegistryView, nullptr, &key,

@@ -7,6 +7,7 @@
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -95,6 +96,9 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     HKEY key;
+    if (root)
+        JournalRegistryValue(RootKeyFromName(ArgumentSlots[0]), root, owned,
+                             ViewFor(ArgumentSlots[4]), path, name);
     if (!root) {
         result = badRoot;
     } else if (Sys.RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -161,6 +165,8 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
     REGSAM view = ViewFor(ArgumentSlots[2]);
     DeleteKeyExFunction deleteKeyEx = (DeleteKeyExFunction)(void *)GetProcAddress(
         GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA");
+    if (root)
+        JournalRegistryTree(RootKeyFromName(ArgumentSlots[0]), root, owned, view, path);
     if (!root)
         result = kErrRegRootDeleteKey;
     else if (view == 0 || !deleteKeyEx)
@@ -182,6 +188,9 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     HKEY key;
+    if (root)
+        JournalRegistryValue(RootKeyFromName(ArgumentSlots[0]), root, owned,
+                             ViewFor(ArgumentSlots[3]), ArgumentSlots[1], name);
     if (!root) {
         result = kErrRegRootDeleteValue;
     } else if (RegOpenKeyExA(root, ArgumentSlots[1], 0, KEY_ALL_ACCESS | ViewFor(ArgumentSlots[3]),

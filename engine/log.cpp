@@ -8,6 +8,7 @@
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -88,6 +89,11 @@ void WriteInstallLog(void)
         FormatText(line, sizeof line, "%s line %d: %s -> %d", ScriptName(), FailedLine.number,
                    FailedLine.text, FailedLine.code);
         WriteText(file, line);
+    }
+    if (JournalRolledBack()) {
+        WriteText(file, "The changes were rolled back.");
+        for (int i = 0; i < RollbackNoteCount(); i++)
+            WriteText(file, RollbackNote(i));
     }
 }
 

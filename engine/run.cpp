@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "commands/record_codec.h"
 #include "engine/log.h"
 #include "engine/selfremoval.h"
@@ -135,6 +136,22 @@ static int StartUp(void)
     return SetInstallVariables();
 }
 
+// A setup that asked for a rollback keeps its journal until it has succeeded, and plays it
+// backwards when it did not: whatever ended it early (a failed phase, a cancelled wizard).
+static void EndJournal(void)
+{
+    if (!JournalRecording())
+        return;
+    bool succeeded = RunOutcome == kExitFinished || RunOutcome == kExitRestartNeeded;
+    if (succeeded) {
+        CommitJournal();
+        return;
+    }
+    RollBack(0);
+    if (JournalRolledBack())
+        RunOutcome = kExitFailed;
+}
+
 static void RunSilently(void)
 {
     SetVariable("#FORWHO#", "1");
@@ -151,6 +168,7 @@ static void RunSilently(void)
     }
     if (LastErrorCode != kOk)
         RunOutcome = kExitFailed;
+    EndJournal();
     WriteInstallLog();
 }
 
@@ -217,11 +235,15 @@ int RunEngine(void *instance, const char *commandLine)
             ShowMessage(nullptr, IDS_ALREADY_RUNNING, MB_OK | MB_ICONHAND);
         return kExitAlreadyRunning;
     } else if (SilentMode) {
+        if (RunMode == 0 && GetVariableNumber("#ROLLBACK#") == 1)
+            StartJournal();
         RunSilently();
     } else {
         // Only the wizard draws with the fonts; a silent run does not pay for them (asking the
         // system for its message font loads the display driver).
         CreateFonts();
+        if (RunMode == 0 && GetVariableNumber("#ROLLBACK#") == 1)
+            StartJournal();
         RunWizard();
         DestroyWizardControls();
     }
@@ -229,6 +251,8 @@ int RunEngine(void *instance, const char *commandLine)
     // A wizard left during phase 1 does not wait for the worker; it stops at its next command
     // (a waiting Call ends its program), and nothing it uses may be released before.
     bool workerEnded = WaitForPhaseThread(kWorkerStopMs);
+    if (workerEnded)
+        EndJournal();
     if (startup == kOk && !WizardCancelled)
         CopyExtraFiles();
     // A silent run never restarts Windows: it asks for the restart by its exit code.
