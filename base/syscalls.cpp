@@ -23,6 +23,7 @@ void ResetSystemCalls(void)
     Sys.RegCreateKeyExA = ::RegCreateKeyExA;
     Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
+    Sys.OpenSCManagerA = ::OpenSCManagerA;
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
     Sys.GetDiskFreeSpaceExA =

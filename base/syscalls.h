@@ -21,6 +21,7 @@ struct SystemCallTable {
     LONG(WINAPI *RegSetValueExA)
     (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
     BOOL(WINAPI *ExitWindowsEx)(UINT flags, DWORD reason);
+    SC_HANDLE(WINAPI *OpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);
     // Looked up at run time, so that the engine still loads on the oldest systems it supports:
     // null on a system without it. (IsUserAnAdmin is never null: see ResetSystemCalls.)
     BOOL(WINAPI *GetDiskFreeSpaceExA)

@@ -21,6 +21,7 @@ enum {
     kRetrySeconds = 60,    // CloseProgram: how long one product's windows are asked again
     kHelperWaitSteps = 50, // Run: 50 x 100 ms for rundll32 and for deleting the helper
     kStepMs = 100,
+    kServiceManagerAttempts = 100, // StopService: 100 x 100 ms for a manager still starting
     kCallStepMs = 50,
     kRunCommandSize = 1300,
     kOsVista = 128,
@@ -138,6 +139,23 @@ int CommandCloseProgram(const char *argumentStart, const char *lineEnd)
     return CloseRunningInstances(ArgumentSlots[0]) ? kErrProgramNotClosed : kOk;
 }
 
+// The service manager of this computer. One that does not answer yet (it is still starting:
+// early in a session, or while it starts the services of a new one) is asked again, every
+// 100 ms for up to 10 seconds; one that refuses is not.
+static SC_HANDLE OpenServiceManager(void)
+{
+    for (int attempt = 0;; attempt++) {
+        SC_HANDLE manager = Sys.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        DWORD error = GetLastError();
+        bool starting = error == RPC_S_SERVER_UNAVAILABLE || error == RPC_S_SERVER_TOO_BUSY ||
+                        error == ERROR_PIPE_BUSY || error == RPC_S_CALL_FAILED ||
+                        error == ERROR_SERVICE_DATABASE_LOCKED;
+        if (manager || !starting || attempt >= kServiceManagerAttempts)
+            return manager;
+        Sleep(kStepMs);
+    }
+}
+
 int CommandStopService(const char *argumentStart, const char *lineEnd)
 {
     if (OsCode <= 7)
@@ -145,7 +163,7 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
     ShowStatus("Stopping service: %s", ArgumentSlots[0]);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = OpenServiceManager();
     if (!manager)
         return kErrNoServiceManager;
     SC_HANDLE service = OpenServiceA(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);

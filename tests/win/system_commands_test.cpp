@@ -149,6 +149,43 @@ TEST_F(SystemCommands, DeleteRegKeyRemovesNestedTreesInTheChosenView)
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, KEY_WOW64_64KEY, 0);
 }
 
+// The service manager answers StopService; one that is still starting (it does not answer
+// yet) is asked again until it does, one that refuses is not, and a missing service is no
+// failure.
+static int managerRefusals;
+static DWORD managerError;
+static SC_HANDLE WINAPI ManagerNotYet(LPCSTR machine, LPCSTR database, DWORD access)
+{
+    if (managerRefusals > 0) {
+        managerRefusals--;
+        SetLastError(managerError);
+        return nullptr;
+    }
+    return OpenSCManagerA(machine, database, access);
+}
+
+TEST_F(SystemCommands, StopServiceWaitsForAManagerThatIsStarting)
+{
+    EXPECT_EQ(RunLine("StopService NoSuchService"), 0);
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Stopping service: NoSuchService"}));
+    Sys.OpenSCManagerA = ManagerNotYet;
+    managerRefusals = 5;
+    managerError = RPC_S_SERVER_UNAVAILABLE;
+    DWORD start = GetTickCount();
+    EXPECT_EQ(RunLine("StopService NoSuchService"), 0);
+    EXPECT_EQ(managerRefusals, 0);
+    EXPECT_GE(GetTickCount() - start, 400u);
+    managerRefusals = 1000;
+    EXPECT_EQ(RunLine("StopService NoSuchService"), kErrNoServiceManager); // after 10 s
+    managerRefusals = 1;
+    managerError = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(RunLine("StopService NoSuchService"), kErrNoServiceManager);
+    EXPECT_EQ(managerRefusals, 0);
+    OsCode = 4; // Windows 98: no service manager at all
+    EXPECT_EQ(RunLine("StopService NoSuchService"), kErrNoServiceManager);
+    EXPECT_TRUE(Statuses.empty());
+}
+
 TEST_F(SystemCommands, CallHandsTheExitCodeToTheScript)
 {
     char system[MAX_PATH];
