@@ -69,11 +69,13 @@ bool JournalRecording(void)
 static JournalStep *NewStep(int kind)
 {
     if (stepCount == stepCapacity) {
-        void *grown = realloc(steps, sizeof *steps * (size_t)(stepCapacity + kStepGrowth));
+        // Doubling: an installation of many files writes down a step for each.
+        int capacity = stepCapacity ? stepCapacity * 2 : kStepGrowth;
+        void *grown = realloc(steps, sizeof *steps * (size_t)capacity);
         if (!grown)
             return nullptr;
         steps = (JournalStep *)grown;
-        stepCapacity += kStepGrowth;
+        stepCapacity = capacity;
     }
     JournalStep *step = &steps[stepCount++];
     memset(step, 0, sizeof *step);
