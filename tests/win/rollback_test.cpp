@@ -234,11 +234,11 @@ TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
     std::string eula = ReadFileText(Target + "\\EULA.txt");
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    // After EULA.txt is replaced, a program holds it open; the setup waits a moment for it and
-    // then fails.
+    // After EULA.txt is replaced, a program holds it open; the setup waits a moment for it (a
+    // program that holds another file for a second and a half) and then fails.
     std::string hold = std::string("Run \"") + self +
-                       "\", \"--hold #INSTALLPATH#\\EULA.txt 6000\"\r\n"
-                       "Call \"#INSTALLPATH#\\Roll.exe\", \"/register /wait\"\r\n";
+                       "\", \"--hold #INSTALLPATH#\\EULA.txt 6000\"\r\nCall \"" + self +
+                       "\", \"--hold #INSTALLPATH#\\Roll.exe 1500\"\r\n";
     EXPECT_EQ(Install(Version2(hold, "Error \"late\"")), 1603u);
     std::string log = ReadFileText(Setup + ".log");
     EXPECT_NE(log.find("The changes were rolled back.\r\n"), std::string::npos) << log;
