@@ -1,5 +1,7 @@
-// CRC-32C (Castagnoli), the checksum of the archive's integrity record. Uses the processor's
-// CRC instruction where it has one (SSE 4.2), a table otherwise; both give the same values.
+// CRC-32C (Castagnoli), the checksum of the archive's integrity record. Folds the data with the
+// processor's carry-less multiplication and CRC instruction where it has both (PCLMULQDQ, SSE
+// 4.2), uses the CRC instruction alone where it has only that, a table otherwise; all give the
+// same values.
 #pragma once
 
 #include <stddef.h>

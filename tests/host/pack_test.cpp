@@ -432,31 +432,6 @@ TEST_F(Packer, HelpUsageAndExitCodes)
     }
 }
 
-} // namespace
-
-namespace
-{
-
-TEST(Crc32c, KnownValuesOnEveryPath)
-{
-    EXPECT_EQ(Crc32c(0, "123456789", 9), 0xE3069283u);
-    EXPECT_EQ(Crc32cByTable(0, "123456789", 9), 0xE3069283u);
-    EXPECT_EQ(Crc32c(0, "", 0), 0u);
-    // Lengths and alignments around the 8- and 4-byte steps and the three 4 KiB lanes, and a
-    // sum continued in pieces.
-    std::string data;
-    for (int i = 0; i < 40000; i++)
-        data += (char)(i * 7 + 3 + (i >> 9));
-    for (size_t offset = 0; offset < 9; offset++)
-        for (size_t length : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 15u, 16u, 17u, 250u, 12287u, 12288u,
-                              12289u, 24581u, 36864u}) {
-            const char *p = data.data() + offset;
-            uint32_t whole = Crc32c(0, p, length);
-            EXPECT_EQ(whole, Crc32cByTable(0, p, length)) << offset << "+" << length;
-            EXPECT_EQ(Crc32c(Crc32c(0, p, length / 2), p + length / 2, length - length / 2), whole);
-        }
-}
-
 TEST_F(Packer, DamagedEntriesAreNamed)
 {
     ASSERT_EQ(Mksetup("pack --engine " + Dir + "/stub.exe --out " + Dir + "/Setup.exe " + Dir +

@@ -190,4 +190,57 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
     EXPECT_EQ(ReadFileText(Path("EULA.copy")), eula);
 }
 
+// The sum runs over every block of an entry, in both builds: the shipped 32-bit engine (run
+// under WoW64) folds it with narrower code than the 64-bit one. A byte damaged in the first,
+// a middle or the last block leaves nothing installed; the entry intact installs byte for byte.
+TEST_F(FaultMatrix, DamageInAnyBlockOfALargeEntryInstallsNothingInEitherBuild)
+{
+    std::string big;
+    uint32_t state = 20261208;
+    for (size_t i = 0; i < (5u << 19) + 4099; i++) { // several copy blocks of any size up to 1 MiB
+        state = state * 1103515245u + 12345u;
+        big += (char)(state >> 24);
+    }
+    WriteFileText(Path("Big.bin"), big);
+    WriteFileText(Path("Setup.vis"),
+                  "PhaseBegin 0\r\nSet #PROGRAM#, Tool\r\nPhaseEnd\r\n"
+                  "PhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
+                  "CopyFile Big.bin, \"#INSTALLPATH#\\Big.bin\"\r\nPhaseEnd\r\n");
+    // The setups run from a folder of their own: the script and the file beside them would
+    // otherwise stand in for the archive's.
+    CreateDirectoryA(Path("dist").c_str(), nullptr);
+    std::string setup = Path("dist\\Setup.exe");
+    std::string target = Path("Installed");
+    for (const char *engine : {"Setup.exe", "..\\win32\\Setup.exe"}) {
+        SCOPED_TRACE(engine);
+        ASSERT_TRUE(Exists(BuildPath(engine))) << "the win32 tree is not built";
+        ASSERT_EQ(RunProgram(BuildPath("mksetup.exe"),
+                             "pack --engine \"" + BuildPath(engine) +
+                                 "\" --out Packed.exe Setup.vis Big.bin",
+                             Folder),
+                  0u);
+        const std::string packed = ReadFileText(Path("Packed.exe"));
+        size_t data = packed.find(big.substr(0, 64));
+        ASSERT_NE(data, std::string::npos);
+        const size_t intact = std::string::npos;
+        for (size_t damaged : {intact, (size_t)100, big.size() / 2, big.size() - 5}) {
+            SCOPED_TRACE(damaged);
+            std::string bytes = packed;
+            if (damaged != intact)
+                bytes[data + damaged] ^= 0x01;
+            WriteFileText(setup, bytes);
+            DeleteFileA((setup + ".log").c_str());
+            RemoveTree(target);
+            EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Path("dist")), 0u);
+            if (damaged == intact) {
+                EXPECT_EQ(ReadFileText(setup + ".log"), "Setup finished successfully!\r\n");
+                EXPECT_TRUE(ReadFileText(target + "\\Big.bin") == big) << "bytes differ";
+            } else {
+                EXPECT_EQ(ReadFileText(setup + ".log"), kNotCopied);
+                EXPECT_FALSE(Exists(target + "\\Big.bin")) << "a damaged file was left";
+            }
+        }
+    }
+}
+
 } // namespace
