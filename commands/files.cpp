@@ -193,14 +193,17 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
     BeginRealUser();
     // A folder destination receives the source under the name it is given by.
     bool fits = CopyText(destination, sizeof destination, ArgumentSlots[1]);
-    if (fits && IsFolder(destination)) {
+    DWORD attributes = fits ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         fits = AddBackslash(destination, sizeof destination) &&
                AppendText(destination, sizeof destination, source);
+        attributes =
+            fits && JournalRecording() ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
     }
     ShowStatus("Copying file: %s", destination);
     int result = kErrFileNotWritten;
     if (fits) {
-        int mark = JournalFileWrite(destination);
+        int mark = JournalFileWriteSeen(destination, attributes);
         result = CopyFileOrEntry(source, destination);
         if (result != kOk)
             JournalCancel(mark);

@@ -161,9 +161,13 @@ static bool KeepFile(const char *path, char *backup, bool *copied)
 
 int JournalFileWrite(const char *path)
 {
+    return recording ? JournalFileWriteSeen(path, GetFileAttributesA(path)) : kNoMark;
+}
+
+int JournalFileWriteSeen(const char *path, DWORD attributes)
+{
     if (!recording)
         return kNoMark;
-    DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return kNoMark; /* the write fails on a folder */
     char backup[kPathSize] = "";

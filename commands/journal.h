@@ -19,6 +19,9 @@ enum { kNoMark = -1 };
 // Before a file is written (created, or replaced whole): an existing file is moved into the
 // backup. Returns a mark: the caller cancels it when the write then fails.
 int JournalFileWrite(const char *path);
+// The same, for a caller that has just read the path's attributes (INVALID_FILE_ATTRIBUTES when
+// nothing is there): looking a name up again costs as much as the journal itself.
+int JournalFileWriteSeen(const char *path, DWORD attributes);
 
 // Instead of deleting a file: moves it into the backup. True when the file is gone; false when
 // it could not be moved (in use), and then nothing is written down.
