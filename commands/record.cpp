@@ -137,11 +137,15 @@ bool PreviousVersionMustBeRemoved(void)
     int removeMajor = 0;
     int removeMinor = 0;
     ParseVersion(remove, &removeMajor, &removeMinor);
-    char application[kTextSize];
+    // Without #REMAPP# and #PROGRAM# the application name is the empty text, under which
+    // nothing can be installed: the uninstall key's own folder is no product's entry.
+    char application[kTextSize] = "";
     if (GetVariable("#REMAPP#", application, sizeof application) < 0) {
         GetVariable("#PROGRAM#", application, sizeof application);
         SetVariable("#REMAPP#", application);
     }
+    if (application[0] == 0)
+        return false;
     char keyPath[kTextSize + 64];
     FormatText(keyPath, sizeof keyPath,
                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", application);

@@ -208,6 +208,25 @@ TEST_F(Record, PreviousVersionCheck)
     EXPECT_FALSE(PreviousVersionMustBeRemoved());
 }
 
+// Fills the stack below the caller with text that has no end, as an earlier call may leave it.
+__attribute__((noinline)) void ScribbleOnTheStack(void)
+{
+    volatile char junk[8192];
+    for (size_t i = 0; i < sizeof junk; i++)
+        junk[i] = 'J';
+}
+
+TEST_F(Record, PreviousVersionCheckWithoutAnyName)
+{
+    // Neither #REMAPP# nor #PROGRAM#: the application name is the empty text, and nothing
+    // installed can carry it.
+    SetVariable("#REMOVE#", "2.9");
+    ScribbleOnTheStack();
+    EXPECT_FALSE(PreviousVersionMustBeRemoved());
+    ASSERT_GE(GetVariable("#REMAPP#", nullptr, 0), 0);
+    EXPECT_STREQ(GetVariableText("#REMAPP#"), "");
+}
+
 TEST_F(Record, FreeDiskSpace)
 {
     EXPECT_GT(FreeDiskBytes("C:\\"), 0u);
