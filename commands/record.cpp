@@ -161,11 +161,32 @@ bool PreviousVersionMustBeRemoved(void)
                                    record.versionMinor, removeMajor, removeMinor);
 }
 
+// Cuts `path` back to the nearest folder of it that exists: C:\Apps\New\Tool becomes C:\Apps
+// when only that exists. A drive's root (C:\, or \ of the current drive) keeps its backslash;
+// the cutting stops there, and at \\server of a network path.
+static void NearestExistingFolder(char *path)
+{
+    while (!IsFolder(path)) {
+        char *cut = strrchr(path, '\\');
+        if (!cut || (cut == path + 1 && path[0] == '\\'))
+            return;
+        bool root = cut == path || (cut == path + 2 && path[1] == ':');
+        if (root && cut[1] == 0)
+            return;
+        cut[root ? 1 : 0] = 0;
+    }
+}
+
 uint64_t FreeDiskBytes(const char *path)
 {
     if (Sys.GetDiskFreeSpaceExA) {
+        // The installation folder usually does not exist yet, and the system answers only for
+        // folders that do: ask about the nearest one that exists.
+        char folder[kPathSize];
+        CopyText(folder, sizeof folder, path);
+        NearestExistingFolder(folder);
         ULARGE_INTEGER available;
-        if (Sys.GetDiskFreeSpaceExA(path, &available, nullptr, nullptr))
+        if (Sys.GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
             return available.QuadPart;
         return UINT64_MAX;
     }

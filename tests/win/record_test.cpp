@@ -231,6 +231,19 @@ TEST_F(Record, FreeDiskSpace)
 {
     EXPECT_GT(FreeDiskBytes("C:\\"), 0u);
     EXPECT_EQ(FreeDiskBytes("Q:\\nowhere"), UINT64_MAX);
+    // A folder that does not exist yet is on the volume of the nearest folder above it that
+    // does: its free space is that folder's, not "unlimited".
+    uint64_t here = FreeDiskBytes(Folder.c_str());
+    ASSERT_NE(here, UINT64_MAX);
+    const uint64_t slack = 64ull << 20; // other programs write meanwhile
+    for (const std::string &path :
+         {Path("New"), Path("New\\"), Path("New\\Deeper\\Tool"), Folder + "\\"}) {
+        uint64_t free = FreeDiskBytes(path.c_str());
+        EXPECT_NE(free, UINT64_MAX) << path;
+        EXPECT_LT(free > here ? free - here : here - free, slack) << path;
+    }
+    EXPECT_FALSE(Exists(Path("New"))) << "asking created nothing";
+    EXPECT_EQ(FreeDiskBytes("Q:\\New\\Tool"), UINT64_MAX) << "no such drive: not known";
 }
 
 } // namespace

@@ -7,6 +7,9 @@
 #include <functional>
 #include <thread>
 
+#include "archive/archive.h"
+#include "archive/format.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "script/phase_thread.h"
 #include "tests/win/robot.h"
@@ -56,6 +59,11 @@ class WizardPages : public WindowsTest
         RunMode = 0;
         WizardCancelled = 0;
         RebootRequested = 0;
+        RunOutcome = 0;
+        // Back to the test program's own file, should a test have pointed the archive elsewhere.
+        GetModuleFileNameA(nullptr, EngineFilePath, sizeof EngineFilePath);
+        ArchiveStart = 0;
+        ArchiveIsComplete();
         WindowsTest::TearDown();
     }
 
@@ -67,6 +75,7 @@ class WizardPages : public WindowsTest
         RunMode = mode;
         WizardCancelled = 0;
         RebootRequested = 0;
+        RunOutcome = 0;
         const char *values[][2] = {
             {"#SETUPMODE#", mode == 1 ? "Uninstall" : "Setup"},
             {"#PROGRAM#", "E2E"},
@@ -122,6 +131,9 @@ class WizardPages : public WindowsTest
             if (!robot.Closed(10000)) {
                 ADD_FAILURE() << "the wizard is still open";
                 for (int attempt = 0; attempt < 5 && !robot.Closed(500); attempt++) {
+                    if (robot.CurrentPage() == kFinishPage ||
+                        robot.CurrentPage() == kUninstallFinishPage)
+                        robot.Press(IDOK);
                     robot.Close();
                     robot.Answer(IDYES, 1000);
                 }
@@ -246,6 +258,25 @@ TEST_F(WizardPages, FreeSpaceOfExactlyTheMinimumIsEnough)
         robot.Press(IDOK);
     });
     EXPECT_EQ(Variable("#RAN#"), "1");
+}
+
+// The installation folder usually does not exist yet: its drive's free space is checked all the
+// same, and nothing is created when it is too little.
+TEST_F(WizardPages, FreeSpaceIsCheckedForANewFolder)
+{
+    SetVariable("#MINFREE#", "999999999");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Type(IDC_INSTALL_PATH, Path("New\\Deeper\\E2E"));
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK, 5000).substr(0, 50),
+                  "E2E requires at least 999999999 MB of disk space.\n");
+        EXPECT_TRUE(robot.On(kDirectoryPage, 1000));
+        EXPECT_FALSE(Exists(Path("New")));
+        robot.Press(IDCANCEL);
+        robot.Answer(IDYES, 5000);
+    });
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
 }
 
 TEST_F(WizardPages, MissingTextsAndRightsEndTheWizard)
