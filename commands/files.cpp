@@ -173,7 +173,8 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
     }
     ShowStatus("Copying file: %s", destination);
     int result = fits ? CopyFileOrEntry(source, destination) : kErrFileNotWritten;
-    if (result != kOk && strcmp(option, "SILENT") == 0)
+    // A damaged setup file is no file in use: SILENT does not cover it.
+    if (result != kOk && result != kErrEntryDamaged && strcmp(option, "SILENT") == 0)
         result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
     EndRealUser();
     return result;

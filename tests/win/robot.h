@@ -230,6 +230,10 @@ class WizardRobot
         if (!Poll(timeoutMs, [&] { return (box = FindTopLevel(BoxCaption.c_str(), true)); }))
             return "<no box>";
         std::string text = TextOf(GetDlgItem(box, 0xFFFF));
+        BoxButtons.clear();
+        for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+            if (GetDlgItem(box, id))
+                BoxButtons.push_back(id);
         PostMessageA(box, WM_COMMAND, (WPARAM)button, 0);
         Poll(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
         return text;
@@ -243,6 +247,7 @@ class WizardRobot
 
     HWND Frame = nullptr;
     HWND Page = nullptr;
+    std::vector<int> BoxButtons; // the buttons of the box Answer answered last
 
   private:
     template <typename Condition> static bool Poll(DWORD timeoutMs, Condition done)

@@ -279,6 +279,34 @@ TEST_F(WizardPages, FreeSpaceIsCheckedForANewFolder)
     EXPECT_EQ(Variable("#RAN#"), "<undefined>");
 }
 
+// An entry of the setup file that is damaged is no file in use: the person is told that the
+// setup file may be corrupt, with OK only, and the wizard ends.
+TEST_F(WizardPages, DamagedEntryIsNotRetried)
+{
+    std::string setup = ReadFileText(BuildPath("samples/ToolSetup.exe"));
+    size_t start = LocateArchive((const uint8_t *)setup.data(), setup.size());
+    ASSERT_NE(start, 0u);
+    DamageEntry(setup, "EULA.txt", start);
+    WriteFileText(Path("Sample.exe"), setup);
+    CopyText(EngineFilePath, sizeof EngineFilePath, Path("Sample.exe").c_str());
+    ArchiveStart = 0;
+    UseScript("PhaseBegin 1\r\nCopyFile EULA.txt, \"" + Path("EULA.copy") +
+              "\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK, 10000),
+                  "A critical error has occured. Setup can not continue.\nMaybe the Setup file is "
+                  "corrupt!");
+        EXPECT_EQ(robot.BoxButtons, std::vector<int>{IDOK});
+        EXPECT_TRUE(robot.Closed(5000));
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_EQ(RunOutcome, kExitFailed);
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+    EXPECT_FALSE(Exists(Path("EULA.copy")));
+}
+
 TEST_F(WizardPages, MissingTextsAndRightsEndTheWizard)
 {
     // A user who is not an administrator is told so and the wizard ends.
