@@ -41,6 +41,10 @@ static DWORD WINAPI PhaseThreadMain(LPVOID parameter)
     // Shell calls of the commands (opening documents, shortcuts) want COM on their thread.
     bool com = SUCCEEDED(CoInitialize(nullptr)); /* an apartment, as on every system */
     RunPhase((int)(intptr_t)parameter);
+    // A phase the script lacks ends without a word to the page, which would wait for its end
+    // for ever: the worker puts the code to it as the failure it is.
+    if (LastErrorCode == kErrPhaseMissing)
+        SendProgress(kMsgErrorQuery, 0, 0);
     if (com)
         CoUninitialize();
     return 0;

@@ -159,10 +159,13 @@ TEST_F(PhaseThreadTest, RepliesSteerRetryAbortAndGoOn)
     EXPECT_EQ(LastErrorCode, 8);
 }
 
-TEST_F(PhaseThreadTest, MissingPhaseSendsNothing)
+// RunPhase sends nothing for a phase the script lacks; the worker then puts the code to the
+// page as an error query, so that the page does not wait for the phase's end for ever.
+TEST_F(PhaseThreadTest, MissingPhaseIsPutToThePage)
 {
     RunOnWorker("PhaseBegin 0\r\nPhaseEnd\r\n", 1);
-    EXPECT_TRUE(Log.empty());
+    ASSERT_EQ(Log.size(), 1u);
+    EXPECT_EQ(Log[0].message, (UINT)kMsgErrorQuery);
     EXPECT_EQ(LastErrorCode, kErrPhaseMissing);
 }
 

@@ -279,6 +279,30 @@ TEST_F(WizardPages, FreeSpaceIsCheckedForANewFolder)
     EXPECT_EQ(Variable("#RAN#"), "<undefined>");
 }
 
+// A script without phase 1 says so and ends the wizard, in both modes.
+TEST_F(WizardPages, ScriptWithoutPhaseOneEndsTheWizard)
+{
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode == 0 ? "setup" : "uninstall");
+        Prepare(mode, {});
+        UseScript("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\nPhaseEnd\r\n");
+        Walk([&](WizardRobot &robot) {
+            if (mode == 0) {
+                ForwardTo(robot, kDirectoryPage);
+            } else {
+                ASSERT_TRUE(robot.On(kUninstallWelcomePage));
+            }
+            robot.Press(IDOK);
+            EXPECT_EQ(robot.Answer(IDOK, 10000).substr(0, 29), "A critical error has occured.");
+            EXPECT_EQ(robot.BoxButtons, std::vector<int>{IDOK});
+            EXPECT_TRUE(robot.Closed(5000));
+        });
+        EXPECT_EQ(WizardCancelled, 1);
+        EXPECT_EQ(RunOutcome, kExitFailed);
+        EXPECT_EQ(Variable("#TWO#"), "<undefined>");
+    }
+}
+
 // An entry of the setup file that is damaged is no file in use: the person is told that the
 // setup file may be corrupt, with OK only, and the wizard ends.
 TEST_F(WizardPages, DamagedEntryIsNotRetried)
