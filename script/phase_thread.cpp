@@ -19,9 +19,18 @@ static void LeaveTable(void)
     LeaveCriticalSection(&TableSection);
 }
 
+// How long the worker waits before it asks a page again that could not answer yet.
+enum { kAskAgainMs = 50 };
+
 static intptr_t SendToWindow(void *window, unsigned message, uintptr_t wParam, intptr_t lParam)
 {
-    return (intptr_t)SendMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+    for (;;) {
+        intptr_t reply =
+            (intptr_t)SendMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+        if (message != kMsgErrorQuery || reply != kReplyAskAgain)
+            return reply;
+        Sleep(kAskAgainMs);
+    }
 }
 
 void InitScriptThreading(void)

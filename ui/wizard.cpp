@@ -83,10 +83,15 @@ void LeaveWizard(int outcome)
     EndWizard();
 }
 
+bool ConfirmQuit(HWND page)
+{
+    return ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
 void LeaveIfConfirmed(HWND page)
 {
-    if (ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-        IDYES)
+    if (ConfirmQuit(page))
         LeaveWizard(kExitCancelled);
 }
 

@@ -36,6 +36,9 @@ void LeaveWizard(int outcome);
 // Ends the frame after Finish; WizardCancelled stays as it is.
 void EndWizard(void);
 
+// Asks message 1000 owned by the page; true when the answer is Yes.
+bool ConfirmQuit(HWND page);
+
 // Asks message 1000 owned by the page and leaves the wizard when the answer is Yes.
 void LeaveIfConfirmed(HWND page);
 

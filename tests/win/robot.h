@@ -239,6 +239,20 @@ class WizardRobot
         return text;
     }
 
+    // Waits for a message box of the wizard without answering it; false when none came.
+    bool BoxShown(DWORD timeoutMs = 30000)
+    {
+        return Poll(timeoutMs, [&] { return FindTopLevel(BoxCaption.c_str(), true) != nullptr; });
+    }
+
+    // How many message boxes of the wizard are open.
+    int BoxCount()
+    {
+        Search search = {BoxCaption.c_str(), true, nullptr, 0};
+        EnumWindows(VisitTopLevel, (LPARAM)&search);
+        return search.count;
+    }
+
     // True when no message box of the wizard shows up within `ms`.
     bool NoBox(DWORD ms = 1000)
     {
@@ -305,7 +319,8 @@ class WizardRobot
     struct Search {
         const char *caption;
         bool messageBox;
-        HWND found;
+        HWND found; // the first one met
+        int count;  // how many there are
     };
 
     static BOOL CALLBACK VisitTopLevel(HWND window, LPARAM data)
@@ -318,14 +333,16 @@ class WizardRobot
             return TRUE;
         if (s->messageBox && !GetDlgItem(window, 0xFFFF))
             return TRUE;
-        s->found = window;
-        return FALSE;
+        if (!s->found)
+            s->found = window;
+        s->count++;
+        return TRUE;
     }
 
     // A visible top-level dialog with exactly this caption; a message box when `messageBox`.
     static HWND FindTopLevel(const char *caption, bool messageBox)
     {
-        Search search = {caption, messageBox, nullptr};
+        Search search = {caption, messageBox, nullptr, 0};
         EnumWindows(VisitTopLevel, (LPARAM)&search);
         return search.found;
     }

@@ -480,6 +480,72 @@ TEST_F(WizardPages, CancelDuringALongPhaseEndsItsProgram)
     CloseHandle(file);
 }
 
+// The quit question on the progress page runs its own message loop while phase 1 goes on.
+// A phase that ends meanwhile is finished normally, whatever the answer: the installation is
+// complete. A failure meanwhile is told only once the question is answered, and not at all when
+// the person leaves.
+TEST_F(WizardPages, PhaseEventsWhileTheQuitQuestionIsOpen)
+{
+    struct Case {
+        const char *what;
+        const char *then; // the lines after the gate, before "Set #RAN#, 1"
+        int answer;       // to the quit question
+        bool failure;     // the lines fail
+        int outcome;
+    } cases[] = {
+        {"phase ends, Yes", "", IDYES, false, 0},
+        {"phase ends, No", "", IDNO, false, 0},
+        {"failure, No", "Error \"late\"\r\n", IDNO, true, kExitFailed},
+        {"failure, Yes", "Error \"late\"\r\n", IDYES, true, kExitCancelled},
+    };
+    // Phase 1 waits at its first line until the test lets go of the gate file.
+    std::string gate = Path("gate");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Prepare(0, {});
+        UseScript("PhaseBegin 1\r\nDeleteFile \"" + gate + "\", 20\r\n" + c.then +
+                  "Set #RAN#, 1\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\nPhaseEnd\r\n");
+        WriteFileText(gate, "x");
+        HANDLE held = CreateFileA(gate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        Walk([&](WizardRobot &robot) {
+            ForwardTo(robot, kDirectoryPage);
+            robot.Press(IDOK);
+            ASSERT_TRUE(robot.On(kProgressPage));
+            robot.Press(IDCANCEL);
+            ASSERT_TRUE(robot.BoxShown(5000));
+            CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+            ASSERT_TRUE(WaitFor([&] { return !Exists(gate); }, 10000));
+            if (!c.failure) {
+                EXPECT_TRUE(WaitFor(
+                    [&] { return WaitForSingleObject((HANDLE)PhaseThread, 0) == WAIT_OBJECT_0; },
+                    10000));
+            }
+            Sleep(500);
+            EXPECT_EQ(robot.CurrentPage(), kProgressPage) << "a page came up behind the question";
+            EXPECT_EQ(robot.BoxCount(), 1) << "a second box came up over the question";
+            EXPECT_EQ(robot.Answer(c.answer).substr(0, 22), "Setup is not complete.");
+            if (!c.failure) {
+                ASSERT_TRUE(robot.On(kFinishPage, 5000));
+                robot.Press(IDOK);
+            } else if (c.answer == IDNO) {
+                EXPECT_EQ(robot.Answer(IDOK, 5000).substr(0, 27), "A critical error (code late");
+            } else {
+                EXPECT_TRUE(robot.NoBox(1000));
+            }
+            EXPECT_TRUE(robot.Closed(5000));
+        });
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(WizardCancelled, c.failure ? 1 : 0);
+        EXPECT_EQ(RunOutcome, c.outcome);
+        EXPECT_EQ(Variable("#RAN#") + Variable("#TWO#"),
+                  c.failure ? "<undefined><undefined>" : "11");
+    }
+}
+
 TEST_F(WizardPages, FinishPageOffersTheDefinedChoices)
 {
     SetVariable("#EXECUTE#", "0");
