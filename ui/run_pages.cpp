@@ -199,7 +199,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     }
     if (message != WM_COMMAND)
         return FALSE;
-    if (LOWORD(wParam) == IDOK && !Finishing && ButtonEnabled(page, IDOK)) {
+    if (LOWORD(wParam) == IDOK && !Finishing && ForwardPressCounts(page)) {
         Finishing = true;
         Finish(page);
     }

@@ -279,6 +279,36 @@ TEST_F(WizardPages, FreeSpaceIsCheckedForANewFolder)
     EXPECT_EQ(Variable("#RAN#"), "<undefined>");
 }
 
+// The licence is accepted only on purpose: the keyboard focus is on its text, where Space
+// accepts nothing, and the second click of a double-click on Next does not land on Yes.
+TEST_F(WizardPages, LicenseIsAcceptedOnlyOnPurpose)
+{
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kLicensePage));
+        robot.PressAtOnce(IDOK);
+        Sleep(GetDoubleClickTime());
+        EXPECT_EQ(robot.CurrentPage(), kLicensePage) << "the second click accepted the licence";
+
+        // The suites of other prefixes share the display, and their windows may take the
+        // keyboard focus meanwhile: activating the frame gives it back to the page's control.
+        EXPECT_TRUE(robot.Activate());
+        EXPECT_TRUE(
+            WaitFor([&] { return robot.Focused() == robot.Control(IDC_LICENSE_TEXT); }, 2000))
+            << "the focus is on control " << GetDlgCtrlID(robot.Focused());
+        EXPECT_TRUE(robot.KeyOnFocus(VK_SPACE));
+        Sleep(500);
+        EXPECT_EQ(robot.CurrentPage(), kLicensePage) << "Space accepted the licence";
+
+        robot.Press(IDOK);
+        EXPECT_TRUE(robot.On(kDirectoryPage, 5000));
+        robot.Press(IDCANCEL);
+        robot.Answer(IDYES, 5000);
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+}
+
 // A script without phase 1 says so and ends the wizard, in both modes.
 TEST_F(WizardPages, ScriptWithoutPhaseOneEndsTheWizard)
 {
