@@ -9,6 +9,7 @@
 #include "base/crc32c.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
+#include "base/text.h"
 #include "script/interpreter.h"
 
 // The engine file is opened, its archive found and its entries indexed by the first access; the
@@ -132,15 +133,31 @@ bool ArchiveIsComplete(void)
     return complete;
 }
 
+// Remembers that the entry `name` does not match its checksum, for the log and the commands.
+static void NoteDamagedEntry(const char *name)
+{
+    CopyText(DamagedEntry, sizeof DamagedEntry, name);
+}
+
+bool EntryFoundDamaged(const char *name)
+{
+    return DamagedEntry[0] != 0 && EqualIgnoringCase(DamagedEntry, name);
+}
+
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 {
     uint8_t *buffer = nullptr;
     ArchiveIndexEntry entry;
+    bool read = false;
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry) && entry.size <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
-    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size) &&
-        (!entry.hasSum || Crc32c(0, buffer, entry.size) == entry.sum)) {
+    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
+        read = !entry.hasSum || Crc32c(0, buffer, entry.size) == entry.sum;
+        if (!read)
+            NoteDamagedEntry(name);
+    }
+    if (read) {
         memset(buffer + entry.size, 0, spare);
         *size = entry.size;
     } else {
@@ -153,7 +170,7 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 
 // Writes bytes [first, end) of the engine file to a new file at `destination`, a block at a
 // time; `entry`'s data, which ends at `end`, is checked against its checksum on the way when
-// the archive has one. 0; 8 the destination could not be created or written, or the entry's
+// the archive has one. 0; 8 the destination could not be created or written; 18 the entry's
 // bytes are damaged; 17 the engine file read failed. A destination that could not be written
 // whole and right is removed: no half or damaged file is left behind.
 static int CopyEngineBytes(uint32_t first, uint32_t end, const ArchiveIndexEntry *entry,
@@ -183,7 +200,7 @@ static int CopyEngineBytes(uint32_t first, uint32_t end, const ArchiveIndexEntry
         at += count;
     }
     if (entry->hasSum && sum != entry->sum)
-        result = kErrFileNotWritten;
+        result = kErrEntryDamaged;
 done:
     CloseHandle(out);
     if (result != kOk)
@@ -200,6 +217,8 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     if (FindEntry(name, &entry)) {
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
         result = CopyEngineBytes(first, entry.dataOffset + entry.size, &entry, destination);
+        if (result == kErrEntryDamaged)
+            NoteDamagedEntry(name);
     }
     LeaveCriticalSection(&archiveLock);
     return result;

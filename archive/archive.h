@@ -7,14 +7,18 @@
 #include <stdint.h>
 
 // The entry's data followed by `spare` zero bytes; *size gets the data length. Null when the
-// name is not found, its bytes do not match the archive's checksum, the engine file cannot be read,
-// or memory runs out.
+// name is not found, its bytes do not match the archive's checksum (DamagedEntry then names it),
+// the engine file cannot be read, or memory runs out.
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size);
 
+// True when `name` is the entry last found not to match its checksum: asked right after a read
+// of it gave nothing, whether the damage was why.
+bool EntryFoundDamaged(const char *name);
+
 // Writes the entry to `destination`, replacing it. 0; 8 the destination could not be created
-// or written, or the entry's bytes do not match the archive's checksum (the destination is
-// then removed); 17 the engine file could not be read or no entry has that name (the destination
-// is then left untouched).
+// or written; 18 the entry's bytes do not match the archive's checksum, a damaged setup file
+// (DamagedEntry then names it); the destination is removed after either; 17 the engine file
+// could not be read or no entry has that name (the destination is then left untouched).
 int ExtractArchiveEntry(const char *name, const char *destination);
 
 // Writes the engine file from its first byte through the last data byte of the named entry.

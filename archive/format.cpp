@@ -303,12 +303,16 @@ SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, Archi
         return kSumsMalformed;
     if (size - cursor < kArchiveEndLength ||
         memcmp(data + cursor, kArchiveEnd, kArchiveEndLength) != 0)
-        return kSumsAbsent;
+        return kSumsUnended;
+    // As ReadSums: a record begins with the first byte of its tag, even when the file ends
+    // before the tag does.
     size_t recordAt = cursor + kArchiveEndLength;
-    if (size - recordAt < kIntegrityTagLength + 4 ||
-        memcmp(data + recordAt, kIntegrityTag, kIntegrityTagLength) != 0)
+    size_t left = size - recordAt;
+    size_t tagPart = left < kIntegrityTagLength ? left : (size_t)kIntegrityTagLength;
+    if (tagPart == 0 || memcmp(data + recordAt, kIntegrityTag, tagPart) != 0)
         return kSumsAbsent;
-    size_t sums = SumsOffset(data + recordAt, recordAt, size, entries);
+    size_t sums =
+        left >= kIntegrityTagLength + 4 ? SumsOffset(data + recordAt, recordAt, size, entries) : 0;
     if (sums == 0)
         return kSumsMalformed;
     cursor = start;

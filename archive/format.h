@@ -66,10 +66,12 @@ enum SumCheck {
     kSumsGood,      // every entry matches its checksum
     kSumsDamaged,   // an entry's bytes do not match its checksum
     kSumsMalformed, // a record whose count differs from the entries, or that runs past the file
+    kSumsUnended,   // no end marker: the entries run to the end (an uninstaller; a cut setup)
 };
 
 // Checks the record of an archive held in memory, walking from `start` (after the header
-// magic). On kSumsDamaged *damaged is the first entry that does not match.
+// magic), by the engine's rule: bytes after the end marker that begin like the record's tag are
+// a record, which must fit. On kSumsDamaged *damaged is the first entry that does not match.
 SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, ArchiveEntry *damaged);
 
 // Archive start of an engine file: where the packer puts it, right after the magic at the end

@@ -163,8 +163,9 @@ int WriteUninstaller(const char *destination)
     int result = kOk;
     if (WriteSignedUninstaller(destination, &result))
         return result;
-    if (WriteImageThroughEntry("Uninstall.vis", destination) != kOk)
-        return kErrFileNotWritten;
+    result = WriteImageThroughEntry("Uninstall.vis", destination);
+    if (result != kOk)
+        return result == kErrEntryDamaged ? result : kErrFileNotWritten;
     uint32_t size = 0;
     uint8_t *bytes = LoadDiskFile(destination, 0, &size);
     if (!bytes)
@@ -210,7 +211,11 @@ int ApplyPatch(const char *source, const char *patchData, const char *target)
         return kErrNotPatched;
     uint32_t size = 0;
     uint8_t *data = LoadFileOrEntry(patchData, 0, &size);
-    int result = data ? ApplyRecords(file, data, size) : kErrNotPatched;
+    int result = kErrNotPatched;
+    if (data)
+        result = ApplyRecords(file, data, size);
+    else if (EntryFoundDamaged(patchData))
+        result = kErrEntryDamaged;
     free(data);
     CloseHandle(file);
     return result;

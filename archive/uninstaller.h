@@ -10,10 +10,12 @@
 // the header magic and the archive's entries up to and including "Uninstall.vis"; its
 // certificate table entry cleared and its checksum right. When the setup carries an uninstaller
 // that the packer signed for this engine build (SignedUninstallerName) and that holds this
-// setup's uninstall script, that one is written as it stands instead. 0, or 8.
+// setup's uninstall script, that one is written as it stands instead. 0; 18 when the setup's
+// "Uninstall.vis" is damaged; 8 on any other failure.
 int WriteUninstaller(const char *destination);
 
 // Copies `source` (disk first, else the archive entry) to `target` and applies the patch
-// records of `patchData` to it. 0; 8 or 17 when the copy failed; 24 when the target could not
-// be opened, the patch data could not be loaded or a record could not be written.
+// records of `patchData` to it. 0; 8, 17 or 18 when the copy failed; 18 when the patch data is a
+// damaged archive entry; 24 when the target could not be opened, the patch data could not be
+// loaded otherwise or a record could not be written.
 int ApplyPatch(const char *source, const char *patchData, const char *target);

@@ -61,16 +61,21 @@ static bool Contains(const uint8_t *bytes, size_t size, const char *text, size_t
     return false;
 }
 
+bool IsUninstallerImage(const uint8_t *file, size_t start)
+{
+    if (start < kArchiveHeaderLength)
+        return false;
+    size_t image = start - kArchiveHeaderLength;
+    return Contains(file, image, kUninstallMarker, kMarkerLength) &&
+           !Contains(file, image, kSetupMarker, kMarkerLength);
+}
+
 bool IsPreparedUninstaller(const uint8_t *file, size_t size, const uint8_t *script,
                            size_t scriptSize)
 {
     size_t limit = ArchiveLimit(file, size, size);
     size_t start = LocateArchive(file, size);
-    if (start == 0)
-        return false;
-    size_t image = start - kArchiveHeaderLength;
-    if (!Contains(file, image, kUninstallMarker, kMarkerLength) ||
-        Contains(file, image, kSetupMarker, kMarkerLength))
+    if (start == 0 || !IsUninstallerImage(file, start))
         return false;
     size_t cursor = start;
     ArchiveEntry entry;

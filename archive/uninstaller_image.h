@@ -26,6 +26,11 @@ bool EngineImageCrc(const uint8_t *data, size_t size, uint32_t *crc);
 enum { kSignedUninstallerNameSize = 30 };
 void SignedUninstallerName(uint32_t engineCrc, char *name, size_t capacity);
 
+// True when the image before the archive that begins at `start` (after its header magic) is an
+// uninstaller's: it carries "SetupMode:Unins" and no "SetupMode:Setup". The engine runs such a
+// file in Uninstall mode, whose archive has no end marker.
+bool IsUninstallerImage(const uint8_t *file, size_t start);
+
 // True when `file` is an uninstaller as the engine would write it for a setup whose uninstall
 // script is `script` (its mode markers already rewritten): an image that carries
 // "SetupMode:Unins" and no "SetupMode:Setup", followed by an archive (which may end at a

@@ -27,6 +27,7 @@ unsigned char ConditionStack[kConditionLevels];
 int ConditionDepth = 0;
 void *PhaseThread = nullptr;
 ScriptLine FailedLine;
+char DamagedEntry[kPathSize];
 CommandObserverHooks CommandObserver = {nullptr, nullptr};
 
 // Writable data, so that the uninstaller writer can find and rewrite it in the image.

@@ -29,8 +29,9 @@ extern char StatusText[kTextSize];        // first status line, last text sent
 extern char Status2Text[kTextSize];       // second status line (Status2 command)
 extern unsigned char ConditionStack[kConditionLevels]; // 1 branch runs, 2 skipped, 0 closed
 extern int ConditionDepth;                             // open levels; never reset between phases
-extern void *PhaseThread;     // handle of the phase 1 worker thread, null when none
-extern ScriptLine FailedLine; // the line of the last command that failed; number 0 when none
+extern void *PhaseThread;            // handle of the phase 1 worker thread, null when none
+extern ScriptLine FailedLine;        // the line of the last command that failed; number 0 when none
+extern char DamagedEntry[kPathSize]; // the archive entry last found damaged; empty when none
 extern CommandObserverHooks CommandObserver; // told of every command run; null hooks: nobody
 
 extern char ModeMarker[16];        // "SetupMode:Setup"; the uninstaller's copy says "Unins"

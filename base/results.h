@@ -18,6 +18,8 @@ enum ResultCode {
     kErrPreviousVersion = 15,
     kErrNotAdministrator = 16,
     kErrArchive = 17,
+    kErrEntryDamaged =
+        18, // an archive entry does not match its checksum: the setup file is damaged
     kErrFileNotDeleted = 19,
     kErrFolderNotRemoved = 20,
     kErrRegRootDeleteKey = 21,

@@ -208,7 +208,8 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
         if (result != kOk)
             JournalCancel(mark);
     }
-    if (result != kOk && strcmp(option, "SILENT") == 0)
+    // A damaged setup file is no file in use: SILENT does not cover it.
+    if (result != kOk && result != kErrEntryDamaged && strcmp(option, "SILENT") == 0)
         result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
     EndRealUser();
     return result;

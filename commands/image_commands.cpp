@@ -30,11 +30,15 @@ int CommandPatchFile(const char *argumentStart, const char *lineEnd)
         return kErrMissingArgument;
     const char *source = ArgumentSlots[0];
     const char *patchData = ArgumentSlots[1];
-    // The target: the patch data's name in the folder, with the source's last three characters
-    // (its extension) in place of its own.
+    // The target: the folder, a backslash unless the folder ends with one (an empty folder gets
+    // it as well, which puts the target at the root of the current drive, never in the current
+    // folder), the patch data's name, and the source's last three characters (its extension) in
+    // place of the name's own.
+    const char *folder = ArgumentSlots[2];
+    size_t folderLength = strlen(folder);
+    const char *separator = folderLength > 0 && folder[folderLength - 1] == '\\' ? "" : "\\";
     char target[kPathSize];
-    bool fits = CopyText(target, sizeof target, ArgumentSlots[2]) &&
-                AddBackslash(target, sizeof target) && AppendText(target, sizeof target, patchData);
+    bool fits = FormatText(target, sizeof target, "%s%s%s", folder, separator, patchData);
     size_t sourceLength = strlen(source);
     size_t targetLength = strlen(target);
     if (fits && sourceLength >= 3 && targetLength >= 3)

@@ -140,11 +140,15 @@ bool PreviousVersionMustBeRemoved(void)
     int removeMajor = 0;
     int removeMinor = 0;
     ParseVersion(remove, &removeMajor, &removeMinor);
-    char application[kTextSize];
+    // Without #REMAPP# and #PROGRAM# the application name is the empty text, under which
+    // nothing can be installed: the uninstall key's own folder is no product's entry.
+    char application[kTextSize] = "";
     if (GetVariable("#REMAPP#", application, sizeof application) < 0) {
         GetVariable("#PROGRAM#", application, sizeof application);
         SetVariable("#REMAPP#", application);
     }
+    if (application[0] == 0)
+        return false;
     char keyPath[kTextSize + 64];
     FormatText(keyPath, sizeof keyPath,
                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", application);
@@ -160,11 +164,32 @@ bool PreviousVersionMustBeRemoved(void)
                                    record.versionMinor, removeMajor, removeMinor);
 }
 
+// Cuts `path` back to the nearest folder of it that exists: C:\Apps\New\Tool becomes C:\Apps
+// when only that exists. A drive's root (C:\, or \ of the current drive) keeps its backslash;
+// the cutting stops there, and at \\server of a network path.
+static void NearestExistingFolder(char *path)
+{
+    while (!IsFolder(path)) {
+        char *cut = strrchr(path, '\\');
+        if (!cut || (cut == path + 1 && path[0] == '\\'))
+            return;
+        bool root = cut == path || (cut == path + 2 && path[1] == ':');
+        if (root && cut[1] == 0)
+            return;
+        cut[root ? 1 : 0] = 0;
+    }
+}
+
 uint64_t FreeDiskBytes(const char *path)
 {
     if (Sys.GetDiskFreeSpaceExA) {
+        // The installation folder usually does not exist yet, and the system answers only for
+        // folders that do: ask about the nearest one that exists.
+        char folder[kPathSize];
+        CopyText(folder, sizeof folder, path);
+        NearestExistingFolder(folder);
         ULARGE_INTEGER available;
-        if (Sys.GetDiskFreeSpaceExA(path, &available, nullptr, nullptr))
+        if (Sys.GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
             return available.QuadPart;
         return UINT64_MAX;
     }

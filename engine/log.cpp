@@ -88,6 +88,12 @@ void WriteInstallLog(void)
         char line[kDetailLineSize];
         FormatText(line, sizeof line, "%s line %d: %s -> %d", ScriptName(), FailedLine.number,
                    FailedLine.text, FailedLine.code);
+        // A damaged entry is named: the script line may name it only through a variable.
+        if (FailedLine.code == kErrEntryDamaged && DamagedEntry[0] != 0) {
+            AppendText(line, sizeof line, " (entry ");
+            AppendText(line, sizeof line, DamagedEntry);
+            AppendText(line, sizeof line, " is damaged)");
+        }
         WriteText(file, line);
     }
     if (JournalRolledBack()) {

@@ -82,6 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         SumCheck sums = VerifyArchiveSums(file, size, start, &damaged);
         if (sums == kSumsDamaged && damaged.dataOffset + damaged.size > size)
             abort();
+        // The tools' verdict is the engine's: a record that does not fit, or no end marker,
+        // is an archive that the engine's start-up refuses.
+        if (headersInWindow && (sums == kSumsMalformed || sums == kSumsUnended) &&
+            index.ending == kArchiveEndMarker)
+            abort();
+        if (headersInWindow && (sums == kSumsAbsent || sums == kSumsDamaged) &&
+            index.ending != kArchiveEndMarker)
+            abort();
         if (sums == kSumsGood && headersInWindow) {
             if (index.ending != kArchiveEndMarker)
                 abort(); // a record that checks out marks the archive whole

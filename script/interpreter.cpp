@@ -269,6 +269,7 @@ void ResetScriptEngine(void)
     StatusText[0] = 0;
     Status2Text[0] = 0;
     memset(&FailedLine, 0, sizeof FailedLine);
+    DamagedEntry[0] = 0;
     for (int i = 0; i < kArgumentCount; i++)
         ArgumentSlots[i][0] = 0;
 }

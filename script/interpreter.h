@@ -15,8 +15,10 @@ enum ProgressMessage {
     kMsgErrorQuery = 0x8004, // a command failed (code in LastErrorCode); the reply decides
 };
 
-// Replies to kMsgErrorQuery; any other reply goes on with the next line.
-enum { kReplyAbort = 2, kReplyRetry = 4 };
+// Replies to kMsgErrorQuery; any other reply goes on with the next line, except kReplyAskAgain:
+// the page cannot put the question now (its quit question is open), and the worker sends the
+// query again shortly, until the page answers it (or is gone).
+enum { kReplyAbort = 2, kReplyRetry = 4, kReplyAskAgain = -1 };
 
 // A command receives the start of its argument list and the end of its line, fetches its own
 // arguments and returns a result code.

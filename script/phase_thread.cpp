@@ -19,9 +19,18 @@ static void LeaveTable(void)
     LeaveCriticalSection(&TableSection);
 }
 
+// How long the worker waits before it asks a page again that could not answer yet.
+enum { kAskAgainMs = 50 };
+
 static intptr_t SendToWindow(void *window, unsigned message, uintptr_t wParam, intptr_t lParam)
 {
-    return (intptr_t)SendMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+    for (;;) {
+        intptr_t reply =
+            (intptr_t)SendMessageA((HWND)window, message, (WPARAM)wParam, (LPARAM)lParam);
+        if (message != kMsgErrorQuery || reply != kReplyAskAgain)
+            return reply;
+        Sleep(kAskAgainMs);
+    }
 }
 
 void InitScriptThreading(void)
@@ -41,6 +50,10 @@ static DWORD WINAPI PhaseThreadMain(LPVOID parameter)
     // Shell calls of the commands (opening documents, shortcuts) want COM on their thread.
     bool com = SUCCEEDED(CoInitialize(nullptr)); /* an apartment, as on every system */
     RunPhase((int)(intptr_t)parameter);
+    // A phase the script lacks ends without a word to the page, which would wait for its end
+    // for ever: the worker puts the code to it as the failure it is.
+    if (LastErrorCode == kErrPhaseMissing)
+        SendProgress(kMsgErrorQuery, 0, 0);
     if (com)
         CoUninitialize();
     return 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "archive/format.h"
+#include "archive/uninstaller_image.h"
 #include "base/text.h"
 #include "base/types.h"
 #include "script/scanner.h"
@@ -317,6 +318,9 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
         status = 1;
     } else if (sums == kSumsMalformed && step != kWalkBroken) {
         printf("%s: the checksum record does not fit the archive\n", path.c_str());
+        status = 1;
+    } else if (sums == kSumsUnended && !IsUninstallerImage(file.data(), start)) {
+        printf("%s: the archive has no end marker: the file is cut\n", path.c_str());
         status = 1;
     }
     if (std::none_of(scripts.begin(), scripts.end(), [](const auto &s) {

@@ -21,6 +21,40 @@
 // second click on Finish must not start it again.
 static bool Finishing;
 
+// The progress page's quit question runs its own message loop while the worker goes on, so the
+// worker's messages arrive while it is open. A phase that ends meanwhile is finished once the
+// question is answered, whatever the answer: the installation is complete. A failure waits
+// for the answer: the worker asks again until the question is closed, and a person who leaves
+// is not asked about it.
+static bool askingToQuit;
+static bool phaseEndedWhileAsking;
+
+// Phase 1 has run to its end: the page moves on to the finish page.
+static void PhaseEnded(HWND page)
+{
+    // The uninstaller's phase goes on past failures; they still make the run a failed one.
+    if (LastErrorCode != kOk)
+        RunOutcome = kExitFailed;
+    SetDlgItemTextA(page, IDC_STATUS, "Finished");
+    EnableWindow(GetDlgItem(page, IDOK), TRUE);
+    SendMessageA(page, WM_COMMAND, IDOK, 0);
+}
+
+// The reply to an error query: the button the person pressed on the message for the code
+// (Retry runs the line again, Cancel ends the worker, the others go on); kReplyAskAgain while
+// the quit question is open; kReplyAbort once the wizard has been left.
+static int AnswerErrorQuery(HWND page)
+{
+    if (WizardCancelled)
+        return kReplyAbort; /* the wizard was left: nothing more is asked */
+    if (askingToQuit)
+        return kReplyAskAgain;
+    int answer = ShowErrorMessage(page, LastErrorCode);
+    if (answer == IDOK || answer == IDCANCEL || answer == IDNO)
+        LeaveWizard(kExitFailed);
+    return answer;
+}
+
 // Handles the interpreter's messages; true when `message` was one of them.
 static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -32,28 +66,38 @@ static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lP
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
         return true;
     case kMsgPhaseEnd:
-        // The uninstaller's phase goes on past failures; they still make the run a failed one.
-        if (LastErrorCode != kOk)
-            RunOutcome = kExitFailed;
-        SetDlgItemTextA(page, IDC_STATUS, "Finished");
-        EnableWindow(GetDlgItem(page, IDOK), TRUE);
-        SendMessageA(page, WM_COMMAND, IDOK, 0);
+        if (askingToQuit)
+            phaseEndedWhileAsking = true;
+        else
+            PhaseEnded(page);
         return true;
-    case kMsgErrorQuery: {
-        int answer = ShowErrorMessage(page, LastErrorCode);
-        SetWindowLongPtrA(page, DWLP_MSGRESULT, answer);
-        if (answer == IDOK || answer == IDCANCEL || answer == IDNO)
-            LeaveWizard(kExitFailed);
+    case kMsgErrorQuery:
+        SetWindowLongPtrA(page, DWLP_MSGRESULT, AnswerErrorQuery(page));
         return true;
-    }
     }
     return false;
+}
+
+// Cancel on the progress page: the quit question, with what phase 1 did while it was open.
+static void CancelProgress(HWND page)
+{
+    if (askingToQuit)
+        return; /* a second Cancel while the question is open */
+    askingToQuit = true;
+    bool leave = ConfirmQuit(page);
+    askingToQuit = false;
+    if (phaseEndedWhileAsking)
+        PhaseEnded(page);
+    else if (leave)
+        LeaveWizard(kExitCancelled);
 }
 
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         InitPage(page, &ProgressControls);
+        askingToQuit = false;
+        phaseEndedWhileAsking = false;
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         ProgressWindow = page;
         StartPhase(1, true); /* a worker that did not start leaves Next disabled */
@@ -71,7 +115,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         SwitchPage(page, RunMode == 1 ? IDD_UNINSTALL_FINISH : IDD_FINISH, FinishPageProc);
         break;
     case IDCANCEL:
-        LeaveIfConfirmed(page);
+        CancelProgress(page);
         break;
     }
     return TRUE;
@@ -155,7 +199,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     }
     if (message != WM_COMMAND)
         return FALSE;
-    if (LOWORD(wParam) == IDOK && !Finishing && ButtonEnabled(page, IDOK)) {
+    if (LOWORD(wParam) == IDOK && !Finishing && ForwardPressCounts(page)) {
         Finishing = true;
         Finish(page);
     }

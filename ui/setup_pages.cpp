@@ -92,7 +92,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return FALSE;
     switch (LOWORD(wParam)) {
     case IDOK:
-        if (ButtonEnabled(page, IDOK))
+        if (ForwardPressCounts(page))
             WelcomeNext(page);
         break;
     case IDCANCEL:
@@ -125,7 +125,6 @@ static bool ShowLicense(HWND page)
     }
     SetDlgItemTextA(page, IDC_LICENSE_TEXT, (const char *)text);
     free(text);
-    SetFocus(page);
     return true;
 }
 
@@ -133,7 +132,8 @@ INT_PTR CALLBACK LicensePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 {
     (void)lParam;
     if (message == WM_INITDIALOG) {
-        InitPage(page, &LicenseControls);
+        // The keyboard focus goes to the licence text, where Space accepts nothing.
+        InitPage(page, &LicenseControls, IDC_LICENSE_TEXT);
         ShowLicense(page);
         return TRUE;
     }
@@ -141,7 +141,7 @@ INT_PTR CALLBACK LicensePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return FALSE;
     switch (LOWORD(wParam)) {
     case IDOK:
-        if (!ButtonEnabled(page, IDOK))
+        if (!ForwardPressCounts(page))
             break;
         if (GetVariable("#ASKPATH#", nullptr, 0) >= 0)
             SwitchPage(page, IDD_DIRECTORY, DirectoryPageProc);
@@ -304,7 +304,7 @@ INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARA
         return FALSE;
     switch (LOWORD(wParam)) {
     case IDOK:
-        if (ButtonEnabled(page, IDOK) && DirectoryInstall(page))
+        if (ForwardPressCounts(page) && DirectoryInstall(page))
             SwitchPage(page, IDD_PROGRESS, ProgressPageProc);
         break;
     case IDCANCEL:

@@ -83,10 +83,15 @@ void LeaveWizard(int outcome)
     EndWizard();
 }
 
+bool ConfirmQuit(HWND page)
+{
+    return ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
 void LeaveIfConfirmed(HWND page)
 {
-    if (ShowMessage(page, IDS_CONFIRM_QUIT, MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-        IDYES)
+    if (ConfirmQuit(page))
         LeaveWizard(kExitCancelled);
 }
 
@@ -96,18 +101,35 @@ bool ButtonEnabled(HWND page, int id)
     return button && IsWindowEnabled(button);
 }
 
-void InitPage(HWND page, PageControls *controls)
+// When the page shown now was opened (GetTickCount).
+static DWORD pageOpenedAt;
+
+bool ForwardPressCounts(HWND page)
+{
+    // Message times count on the tick count's clock; a press from before the page opened (still
+    // queued while it opened) is negative here and does not count either.
+    LONG sinceOpened = (LONG)((DWORD)GetMessageTime() - pageOpenedAt);
+    return ButtonEnabled(page, IDOK) && sinceOpened >= (LONG)GetDoubleClickTime();
+}
+
+void InitPage(HWND page, PageControls *controls, int focusId)
 {
     CurrentPage = page;
+    pageOpenedAt = GetTickCount();
     ExpandDialogTexts(page);
     SetDlgItemTextA(page, IDC_LINK, LinkText);
     controls->link.Create(page, IDC_LINK, LinkTarget, 0);
     controls->banner.Create(page, IDC_BANNER, IDC_TITLE, IDC_SUBTITLE,
                             RunMode == 1 ? IDI_UNINSTALL : IDI_SETUP);
-    // The forward button starts with the focus once the dialog manager has placed it.
-    HWND forward = GetDlgItem(page, IDOK);
-    if (forward && IsWindowEnabled(forward))
-        PostMessageA((HWND)FrameWindow, WM_NEXTDLGCTL, (WPARAM)forward, TRUE);
+    // The dialog manager places the focus after this initialisation; a message posted now
+    // moves it afterwards. Moving it selects an edit's whole text, which the second message
+    // clears again.
+    HWND focus = GetDlgItem(page, focusId);
+    if (focus && IsWindowEnabled(focus)) {
+        PostMessageA((HWND)FrameWindow, WM_NEXTDLGCTL, (WPARAM)focus, TRUE);
+        if (SendMessageA(focus, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+            PostMessageA(focus, EM_SETSEL, 0, 0);
+    }
 }
 
 void DestroyWizardControls(void)

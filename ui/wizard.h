@@ -36,16 +36,26 @@ void LeaveWizard(int outcome);
 // Ends the frame after Finish; WizardCancelled stays as it is.
 void EndWizard(void);
 
+// Asks message 1000 owned by the page; true when the answer is Yes.
+bool ConfirmQuit(HWND page);
+
 // Asks message 1000 owned by the page and leaves the wizard when the answer is Yes.
 void LeaveIfConfirmed(HWND page);
 
 // The steps every page takes first on WM_INITDIALOG: it becomes CurrentPage, its texts are
-// expanded, the link and the banner replace their placeholders.
-void InitPage(HWND page, PageControls *controls);
+// expanded, the link and the banner replace their placeholders. The control `focusId` starts
+// with the keyboard focus once the dialog manager has placed it (an edit with nothing selected).
+void InitPage(HWND page, PageControls *controls, int focusId = IDOK);
 
 // True when the page's button `id` exists and is enabled: Enter and Escape reach the page as
 // commands even while the button is disabled.
 bool ButtonEnabled(HWND page, int id);
+
+// True when a press of the page's forward button counts: the button is enabled, and the press
+// came later than the system's double-click time after the page opened. The forward buttons of
+// the pages lie at one place, so the second click of a double-click on one page would otherwise
+// press the next page's button (accept the licence, start the installation).
+bool ForwardPressCounts(HWND page);
 
 // Destroys the windows of every page's banner and links; run once the wizard has ended.
 void DestroyWizardControls(void);

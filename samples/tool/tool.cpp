@@ -1,7 +1,8 @@
 // Tool: the sample product. A top-level window of class "VTCWindow" whose title holds the
 // product's name; the installer asks it to quit by sending it message 0x0012. Started with
-// /register it only registers itself (nothing to do here) and ends with exit code 0; with /wait
-// as well it takes three seconds for that.
+// /register it only registers itself (nothing to do here) and ends with exit code 0; one
+// registration runs at a time, so it first waits (up to a minute) while another one holds the
+// mutex "VeltranoToolRegistration".
 #include <windows.h>
 
 #include <string.h>
@@ -30,9 +31,13 @@ static LRESULT CALLBACK ToolWindowProc(HWND window, UINT message, WPARAM wParam,
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
 {
     if (strstr(commandLine, "/register")) {
-        // "/wait" makes the registration take a few seconds, as a slow one would.
-        if (strstr(commandLine, "/wait"))
-            Sleep(3000);
+        HANDLE registration = CreateMutexA(nullptr, FALSE, "VeltranoToolRegistration");
+        if (registration) {
+            DWORD waited = WaitForSingleObject(registration, 60000);
+            if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+                ReleaseMutex(registration);
+            CloseHandle(registration);
+        }
         return 0;
     }
     WNDCLASSA windowClass = {};

@@ -267,7 +267,7 @@ TEST(ArchiveFormat, SignedFilesEndWhereTheSignatureBegins)
                 << extra << marker;
             ArchiveEntry damaged;
             EXPECT_EQ(VerifyArchiveSums(bytes.data(), limit, start, &damaged),
-                      marker ? kSumsGood : kSumsAbsent);
+                      marker ? kSumsGood : kSumsUnended);
 
             // The engine's reader indexes exactly these entries, and knows how the walk ended.
             Indexed indexed(bytes);

@@ -84,6 +84,18 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
         EXPECT_EQ(ReadFileText(target + "\\EULA.txt"), "old");
         EXPECT_FALSE(Exists(target + "\\after")) << "the run went on after the failure";
     };
+    // Phase 1 of copyEula with `line` in place of its copy.
+    auto withLine = [&](const std::string &line) {
+        std::string script = copyEula;
+        size_t at = script.find("CopyFile");
+        return script.replace(at, script.find("\r\n", at) - at, line);
+    };
+    const std::string silentEula = "CopyFile EULA.txt, \"#INSTALLPATH#\\EULA.txt\", SILENT";
+    const std::string patch = "PatchFile Tool.chm, Tool.pat, \"#INSTALLPATH#\"";
+    const std::string uninstaller = "CopyUninstall \"#INSTALLPATH#\\Uninstall.exe\"";
+    auto flip = [](const std::string &name) {
+        return [name](std::string &setup, size_t start) { DamageEntry(setup, name, start); };
+    };
     auto cutAt = [](double where) {
         return [where](std::string &setup, size_t start) {
             size_t marker = setup.rfind(kArchiveEnd);
@@ -124,13 +136,28 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
         {"setup cut in the end marker", cutAt(-1), "", nothing, 13, kCorrupt, nothingInstalled},
         {"setup cut in its checksums", [](std::string &s, size_t) { s.resize(s.size() - 3); }, "",
          nothing, 13, kCorrupt, nothingInstalled},
-        {"a byte flipped in the middle entry",
-         [&](std::string &s, size_t) { s[s.find(eula) + eula.size() / 2] ^= 0x20; }, copyEula,
-         nothing, 1603, std::string(kNotCopied) + kEulaLine,
+        // A damaged setup file is no file in use: the message says the setup file may be
+        // corrupt, and the log names the entry.
+        {"a byte flipped in the middle entry", flip("EULA.txt"), copyEula, nothing, 1603,
+         std::string(kCorrupt) + "Setup.vis line 6: CopyFile EULA.txt, \"#INSTALLPATH#\\EULA.txt\" "
+                                 "-> 18 (entry EULA.txt is damaged)\r\n",
          [](const std::string &target) {
              EXPECT_FALSE(Exists(target + "\\EULA.txt")) << "a damaged file was left";
              EXPECT_FALSE(Exists(target + "\\after"));
          }},
+        {"a damaged entry copied with SILENT", flip("EULA.txt"), withLine(silentEula), nothing,
+         1603,
+         std::string(kCorrupt) + "Setup.vis line 6: " + silentEula +
+             " -> 18 (entry EULA.txt is damaged)\r\n",
+         [](const std::string &target) { EXPECT_FALSE(Exists(target + "\\EULA.txt")); }},
+        {"damaged patch data", flip("Tool.pat"), withLine(patch), nothing, 1603,
+         std::string(kCorrupt) + "Setup.vis line 6: " + patch +
+             " -> 18 (entry Tool.pat is damaged)\r\n",
+         nothing},
+        {"a damaged uninstall script", flip("Uninstall.vis"), withLine(uninstaller), nothing, 1603,
+         std::string(kCorrupt) + "Setup.vis line 6: " + uninstaller +
+             " -> 18 (entry Uninstall.vis is damaged)\r\n",
+         [](const std::string &target) { EXPECT_FALSE(Exists(target + "\\Uninstall.exe")); }},
     };
 
     std::string packed = ReadFileText(BuildPath("samples/ToolSetup.exe"));

@@ -159,10 +159,28 @@ TEST_F(PhaseThreadTest, RepliesSteerRetryAbortAndGoOn)
     EXPECT_EQ(LastErrorCode, 8);
 }
 
-TEST_F(PhaseThreadTest, MissingPhaseSendsNothing)
+// The page cannot answer while its quit question is open: the worker asks again until it does,
+// and the failed command does not run again meanwhile.
+TEST_F(PhaseThreadTest, AskAgainRepeatsTheQueryOnly)
+{
+    Results = {8};
+    Replies = {kReplyAskAgain, kReplyAskAgain, 1};
+    RunOnWorker(Phase1, 1);
+    EXPECT_EQ(CommandThreads.size(), 2u); // a, then b
+    int queries = 0;
+    for (const Received &r : Log)
+        queries += r.message == kMsgErrorQuery;
+    EXPECT_EQ(queries, 3);
+    EXPECT_EQ(Log.back().message, (UINT)kMsgPhaseEnd);
+}
+
+// RunPhase sends nothing for a phase the script lacks; the worker then puts the code to the
+// page as an error query, so that the page does not wait for the phase's end for ever.
+TEST_F(PhaseThreadTest, MissingPhaseIsPutToThePage)
 {
     RunOnWorker("PhaseBegin 0\r\nPhaseEnd\r\n", 1);
-    EXPECT_TRUE(Log.empty());
+    ASSERT_EQ(Log.size(), 1u);
+    EXPECT_EQ(Log[0].message, (UINT)kMsgErrorQuery);
     EXPECT_EQ(LastErrorCode, kErrPhaseMissing);
 }
 

@@ -208,10 +208,42 @@ TEST_F(Record, PreviousVersionCheck)
     EXPECT_FALSE(PreviousVersionMustBeRemoved());
 }
 
+// Fills the stack below the caller with text that has no end, as an earlier call may leave it.
+__attribute__((noinline)) void ScribbleOnTheStack(void)
+{
+    volatile char junk[8192];
+    for (size_t i = 0; i < sizeof junk; i++)
+        junk[i] = 'J';
+}
+
+TEST_F(Record, PreviousVersionCheckWithoutAnyName)
+{
+    // Neither #REMAPP# nor #PROGRAM#: the application name is the empty text, and nothing
+    // installed can carry it.
+    SetVariable("#REMOVE#", "2.9");
+    ScribbleOnTheStack();
+    EXPECT_FALSE(PreviousVersionMustBeRemoved());
+    ASSERT_GE(GetVariable("#REMAPP#", nullptr, 0), 0);
+    EXPECT_STREQ(GetVariableText("#REMAPP#"), "");
+}
+
 TEST_F(Record, FreeDiskSpace)
 {
     EXPECT_GT(FreeDiskBytes("C:\\"), 0u);
     EXPECT_EQ(FreeDiskBytes("Q:\\nowhere"), UINT64_MAX);
+    // A folder that does not exist yet is on the volume of the nearest folder above it that
+    // does: its free space is that folder's, not "unlimited".
+    uint64_t here = FreeDiskBytes(Folder.c_str());
+    ASSERT_NE(here, UINT64_MAX);
+    const uint64_t slack = 64ull << 20; // other programs write meanwhile
+    for (const std::string &path :
+         {Path("New"), Path("New\\"), Path("New\\Deeper\\Tool"), Folder + "\\"}) {
+        uint64_t free = FreeDiskBytes(path.c_str());
+        EXPECT_NE(free, UINT64_MAX) << path;
+        EXPECT_LT(free > here ? free - here : here - free, slack) << path;
+    }
+    EXPECT_FALSE(Exists(Path("New"))) << "asking created nothing";
+    EXPECT_EQ(FreeDiskBytes("Q:\\New\\Tool"), UINT64_MAX) << "no such drive: not known";
 }
 
 } // namespace

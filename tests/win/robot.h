@@ -123,7 +123,10 @@ class WizardRobot
     // The visible page now.
     WizardPage CurrentPage()
     {
-        Page = VisiblePage();
+        HWND page = VisiblePage();
+        if (page != Page)
+            PageSeenAt = GetTickCount();
+        Page = page;
         if (!Page)
             return kNoPage;
         if (Has(1044))
@@ -178,11 +181,24 @@ class WizardRobot
     }
 
     // Presses a button, or clicks a box or radio, as a person would: only when it is shown
-    // and enabled. Does not wait for what the press does. False when it could not be pressed.
+    // and enabled, and a forward button only once the page has been seen for longer than the
+    // system's double-click time (a page just opened takes no click there). Does not wait for
+    // what the press does. False when it could not be pressed.
+    bool Press(int id)
+    {
+        if (id == IDOK) {
+            DWORD settle = GetDoubleClickTime() + 50;
+            while (GetTickCount() - PageSeenAt < settle)
+                Sleep(20);
+        }
+        return PressAtOnce(id);
+    }
+
+    // Presses at once, as the second click of a double-click lands on whatever is under it.
     // The click reaches the page as the button's notification; a box or radio changes its
     // state first, as its own click would (a click through the mouse messages is lost when
     // the window is not yet active).
-    bool Press(int id)
+    bool PressAtOnce(int id)
     {
         HWND button = Control(id);
         if (!button || !IsWindowVisible(button) || !IsWindowEnabled(button))
@@ -216,6 +232,43 @@ class WizardRobot
         PostMessageA(target, WM_KEYUP, key, 0xC0000001);
     }
 
+    // A key pressed where the keyboard focus is; false when the wizard has no focused window.
+    bool KeyOnFocus(WPARAM key)
+    {
+        HWND focus = Focused();
+        if (!focus)
+            return false;
+        PostMessageA(focus, WM_KEYDOWN, key, 1);
+        PostMessageA(focus, WM_CHAR, key == VK_SPACE ? ' ' : 0, 1);
+        PostMessageA(focus, WM_KEYUP, key, 0xC0000001);
+        return true;
+    }
+
+    // Makes the frame the foreground and active window, as a person's click on its title bar
+    // does; false when it did not become so in time. Activating it gives the keyboard focus
+    // back to the control that had it, should another program have taken it meanwhile.
+    bool Activate(DWORD timeoutMs = 5000)
+    {
+        SetForegroundWindow(Frame);
+        return Poll(timeoutMs, [this] {
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof info;
+            return GetForegroundWindow() == Frame &&
+                   GetGUIThreadInfo(GetWindowThreadProcessId(Frame, nullptr), &info) &&
+                   info.hwndActive == Frame;
+        });
+    }
+
+    // The window of the wizard that has the keyboard focus, or null.
+    HWND Focused()
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(Frame, nullptr), &info))
+            return nullptr;
+        return info.hwndFocus;
+    }
+
     // The wizard's close box.
     void Close()
     {
@@ -230,9 +283,27 @@ class WizardRobot
         if (!Poll(timeoutMs, [&] { return (box = FindTopLevel(BoxCaption.c_str(), true)); }))
             return "<no box>";
         std::string text = TextOf(GetDlgItem(box, 0xFFFF));
+        BoxButtons.clear();
+        for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+            if (GetDlgItem(box, id))
+                BoxButtons.push_back(id);
         PostMessageA(box, WM_COMMAND, (WPARAM)button, 0);
         Poll(5000, [&] { return !IsWindow(box) || !IsWindowVisible(box); });
         return text;
+    }
+
+    // Waits for a message box of the wizard without answering it; false when none came.
+    bool BoxShown(DWORD timeoutMs = 30000)
+    {
+        return Poll(timeoutMs, [&] { return FindTopLevel(BoxCaption.c_str(), true) != nullptr; });
+    }
+
+    // How many message boxes of the wizard are open.
+    int BoxCount()
+    {
+        Search search = {BoxCaption.c_str(), true, nullptr, 0};
+        EnumWindows(VisitTopLevel, (LPARAM)&search);
+        return search.count;
     }
 
     // True when no message box of the wizard shows up within `ms`.
@@ -243,6 +314,7 @@ class WizardRobot
 
     HWND Frame = nullptr;
     HWND Page = nullptr;
+    std::vector<int> BoxButtons; // the buttons of the box Answer answered last
 
   private:
     template <typename Condition> static bool Poll(DWORD timeoutMs, Condition done)
@@ -300,7 +372,8 @@ class WizardRobot
     struct Search {
         const char *caption;
         bool messageBox;
-        HWND found;
+        HWND found; // the first one met
+        int count;  // how many there are
     };
 
     static BOOL CALLBACK VisitTopLevel(HWND window, LPARAM data)
@@ -313,18 +386,21 @@ class WizardRobot
             return TRUE;
         if (s->messageBox && !GetDlgItem(window, 0xFFFF))
             return TRUE;
-        s->found = window;
-        return FALSE;
+        if (!s->found)
+            s->found = window;
+        s->count++;
+        return TRUE;
     }
 
     // A visible top-level dialog with exactly this caption; a message box when `messageBox`.
     static HWND FindTopLevel(const char *caption, bool messageBox)
     {
-        Search search = {caption, messageBox, nullptr};
+        Search search = {caption, messageBox, nullptr, 0};
         EnumWindows(VisitTopLevel, (LPARAM)&search);
         return search.found;
     }
 
     std::string FrameCaption;
     std::string BoxCaption;
+    DWORD PageSeenAt = 0; // when CurrentPage first saw the page it shows now
 };

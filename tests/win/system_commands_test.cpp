@@ -314,6 +314,16 @@ TEST_F(SystemCommands, PatchFile)
     EXPECT_EQ(ReadFileText(Path("out\\Prog.exe")), "0123456789");
     EXPECT_EQ(RunLine("PatchFile Nowhere.exe, Prog.pat, \"" + Path("out") + "\""), kErrArchive);
     EXPECT_EQ(RunLine("PatchFile a, b"), kErrMissingArgument);
+
+    // An empty folder still gets its backslash: the target is the name at the root of the
+    // current drive, never a file in the current folder.
+    WriteFileText(Path("Prog.pat"), record(0, "R"));
+    std::string root = Folder.substr(0, 3) + "Prog.exe";
+    DeleteFileA(root.c_str());
+    EXPECT_EQ(RunLine("PatchFile Prog.exe, Prog.pat, \"\""), 0);
+    EXPECT_EQ(ReadFileText(Path("Prog.exe")), "0123456789") << "the source was patched";
+    EXPECT_EQ(ReadFileText(root), "R123456789");
+    DeleteFileA(root.c_str());
     SetCurrentDirectoryA(saved);
 }
 

@@ -322,6 +322,18 @@ inline DWORD PackSample(const std::string &setup, const std::string &script,
     return code;
 }
 
+// Flips a bit in the middle of the data of the archive entry `name` in a packed setup's bytes,
+// as damage on its way would; the entry is looked for from `start`, the archive's start.
+inline void DamageEntry(std::string &setup, const std::string &name, size_t start)
+{
+    size_t at = setup.find(name + '\0', start);
+    ASSERT_NE(at, std::string::npos) << name;
+    size_t data = at + name.size() + 1 + 4;
+    uint32_t size = 0;
+    memcpy(&size, &setup[data - 4], 4);
+    setup[data + size / 2] ^= 0x20;
+}
+
 // The temporary folder, without its trailing backslash.
 inline std::string TempFolder(void)
 {

@@ -7,6 +7,9 @@
 #include <functional>
 #include <thread>
 
+#include "archive/archive.h"
+#include "archive/format.h"
+#include "base/text.h"
 #include "resources/resource.h"
 #include "script/phase_thread.h"
 #include "tests/win/robot.h"
@@ -56,6 +59,11 @@ class WizardPages : public WindowsTest
         RunMode = 0;
         WizardCancelled = 0;
         RebootRequested = 0;
+        RunOutcome = 0;
+        // Back to the test program's own file, should a test have pointed the archive elsewhere.
+        GetModuleFileNameA(nullptr, EngineFilePath, sizeof EngineFilePath);
+        ArchiveStart = 0;
+        ArchiveIsComplete();
         WindowsTest::TearDown();
     }
 
@@ -67,6 +75,7 @@ class WizardPages : public WindowsTest
         RunMode = mode;
         WizardCancelled = 0;
         RebootRequested = 0;
+        RunOutcome = 0;
         const char *values[][2] = {
             {"#SETUPMODE#", mode == 1 ? "Uninstall" : "Setup"},
             {"#PROGRAM#", "E2E"},
@@ -122,6 +131,9 @@ class WizardPages : public WindowsTest
             if (!robot.Closed(10000)) {
                 ADD_FAILURE() << "the wizard is still open";
                 for (int attempt = 0; attempt < 5 && !robot.Closed(500); attempt++) {
+                    if (robot.CurrentPage() == kFinishPage ||
+                        robot.CurrentPage() == kUninstallFinishPage)
+                        robot.Press(IDOK);
                     robot.Close();
                     robot.Answer(IDYES, 1000);
                 }
@@ -246,6 +258,107 @@ TEST_F(WizardPages, FreeSpaceOfExactlyTheMinimumIsEnough)
         robot.Press(IDOK);
     });
     EXPECT_EQ(Variable("#RAN#"), "1");
+}
+
+// The installation folder usually does not exist yet: its drive's free space is checked all the
+// same, and nothing is created when it is too little.
+TEST_F(WizardPages, FreeSpaceIsCheckedForANewFolder)
+{
+    SetVariable("#MINFREE#", "999999999");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Type(IDC_INSTALL_PATH, Path("New\\Deeper\\E2E"));
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK, 5000).substr(0, 50),
+                  "E2E requires at least 999999999 MB of disk space.\n");
+        EXPECT_TRUE(robot.On(kDirectoryPage, 1000));
+        EXPECT_FALSE(Exists(Path("New")));
+        robot.Press(IDCANCEL);
+        robot.Answer(IDYES, 5000);
+    });
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+}
+
+// The licence is accepted only on purpose: the keyboard focus is on its text, where Space
+// accepts nothing, and the second click of a double-click on Next does not land on Yes.
+TEST_F(WizardPages, LicenseIsAcceptedOnlyOnPurpose)
+{
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kLicensePage));
+        robot.PressAtOnce(IDOK);
+        Sleep(GetDoubleClickTime());
+        EXPECT_EQ(robot.CurrentPage(), kLicensePage) << "the second click accepted the licence";
+
+        // The suites of other prefixes share the display, and their windows may take the
+        // keyboard focus meanwhile: activating the frame gives it back to the page's control.
+        EXPECT_TRUE(robot.Activate());
+        EXPECT_TRUE(
+            WaitFor([&] { return robot.Focused() == robot.Control(IDC_LICENSE_TEXT); }, 2000))
+            << "the focus is on control " << GetDlgCtrlID(robot.Focused());
+        EXPECT_TRUE(robot.KeyOnFocus(VK_SPACE));
+        Sleep(500);
+        EXPECT_EQ(robot.CurrentPage(), kLicensePage) << "Space accepted the licence";
+
+        robot.Press(IDOK);
+        EXPECT_TRUE(robot.On(kDirectoryPage, 5000));
+        robot.Press(IDCANCEL);
+        robot.Answer(IDYES, 5000);
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+}
+
+// A script without phase 1 says so and ends the wizard, in both modes.
+TEST_F(WizardPages, ScriptWithoutPhaseOneEndsTheWizard)
+{
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode == 0 ? "setup" : "uninstall");
+        Prepare(mode, {});
+        UseScript("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\nPhaseEnd\r\n");
+        Walk([&](WizardRobot &robot) {
+            if (mode == 0) {
+                ForwardTo(robot, kDirectoryPage);
+            } else {
+                ASSERT_TRUE(robot.On(kUninstallWelcomePage));
+            }
+            robot.Press(IDOK);
+            EXPECT_EQ(robot.Answer(IDOK, 10000).substr(0, 29), "A critical error has occured.");
+            EXPECT_EQ(robot.BoxButtons, std::vector<int>{IDOK});
+            EXPECT_TRUE(robot.Closed(5000));
+        });
+        EXPECT_EQ(WizardCancelled, 1);
+        EXPECT_EQ(RunOutcome, kExitFailed);
+        EXPECT_EQ(Variable("#TWO#"), "<undefined>");
+    }
+}
+
+// An entry of the setup file that is damaged is no file in use: the person is told that the
+// setup file may be corrupt, with OK only, and the wizard ends.
+TEST_F(WizardPages, DamagedEntryIsNotRetried)
+{
+    std::string setup = ReadFileText(BuildPath("samples/ToolSetup.exe"));
+    size_t start = LocateArchive((const uint8_t *)setup.data(), setup.size());
+    ASSERT_NE(start, 0u);
+    DamageEntry(setup, "EULA.txt", start);
+    WriteFileText(Path("Sample.exe"), setup);
+    CopyText(EngineFilePath, sizeof EngineFilePath, Path("Sample.exe").c_str());
+    ArchiveStart = 0;
+    UseScript("PhaseBegin 1\r\nCopyFile EULA.txt, \"" + Path("EULA.copy") +
+              "\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK, 10000),
+                  "A critical error has occured. Setup can not continue.\nMaybe the Setup file is "
+                  "corrupt!");
+        EXPECT_EQ(robot.BoxButtons, std::vector<int>{IDOK});
+        EXPECT_TRUE(robot.Closed(5000));
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_EQ(RunOutcome, kExitFailed);
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+    EXPECT_FALSE(Exists(Path("EULA.copy")));
 }
 
 TEST_F(WizardPages, MissingTextsAndRightsEndTheWizard)
@@ -395,6 +508,72 @@ TEST_F(WizardPages, CancelDuringALongPhaseEndsItsProgram)
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
+}
+
+// The quit question on the progress page runs its own message loop while phase 1 goes on.
+// A phase that ends meanwhile is finished normally, whatever the answer: the installation is
+// complete. A failure meanwhile is told only once the question is answered, and not at all when
+// the person leaves.
+TEST_F(WizardPages, PhaseEventsWhileTheQuitQuestionIsOpen)
+{
+    struct Case {
+        const char *what;
+        const char *then; // the lines after the gate, before "Set #RAN#, 1"
+        int answer;       // to the quit question
+        bool failure;     // the lines fail
+        int outcome;
+    } cases[] = {
+        {"phase ends, Yes", "", IDYES, false, 0},
+        {"phase ends, No", "", IDNO, false, 0},
+        {"failure, No", "Error \"late\"\r\n", IDNO, true, kExitFailed},
+        {"failure, Yes", "Error \"late\"\r\n", IDYES, true, kExitCancelled},
+    };
+    // Phase 1 waits at its first line until the test lets go of the gate file.
+    std::string gate = Path("gate");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Prepare(0, {});
+        UseScript("PhaseBegin 1\r\nDeleteFile \"" + gate + "\", 20\r\n" + c.then +
+                  "Set #RAN#, 1\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\nPhaseEnd\r\n");
+        WriteFileText(gate, "x");
+        HANDLE held = CreateFileA(gate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        Walk([&](WizardRobot &robot) {
+            ForwardTo(robot, kDirectoryPage);
+            robot.Press(IDOK);
+            ASSERT_TRUE(robot.On(kProgressPage));
+            robot.Press(IDCANCEL);
+            ASSERT_TRUE(robot.BoxShown(5000));
+            CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+            ASSERT_TRUE(WaitFor([&] { return !Exists(gate); }, 10000));
+            if (!c.failure) {
+                EXPECT_TRUE(WaitFor(
+                    [&] { return WaitForSingleObject((HANDLE)PhaseThread, 0) == WAIT_OBJECT_0; },
+                    10000));
+            }
+            Sleep(500);
+            EXPECT_EQ(robot.CurrentPage(), kProgressPage) << "a page came up behind the question";
+            EXPECT_EQ(robot.BoxCount(), 1) << "a second box came up over the question";
+            EXPECT_EQ(robot.Answer(c.answer).substr(0, 22), "Setup is not complete.");
+            if (!c.failure) {
+                ASSERT_TRUE(robot.On(kFinishPage, 5000));
+                robot.Press(IDOK);
+            } else if (c.answer == IDNO) {
+                EXPECT_EQ(robot.Answer(IDOK, 5000).substr(0, 27), "A critical error (code late");
+            } else {
+                EXPECT_TRUE(robot.NoBox(1000));
+            }
+            EXPECT_TRUE(robot.Closed(5000));
+        });
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(WizardCancelled, c.failure ? 1 : 0);
+        EXPECT_EQ(RunOutcome, c.outcome);
+        EXPECT_EQ(Variable("#RAN#") + Variable("#TWO#"),
+                  c.failure ? "<undefined><undefined>" : "11");
+    }
 }
 
 TEST_F(WizardPages, FinishPageOffersTheDefinedChoices)
