@@ -101,7 +101,7 @@ int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count
     int mark = JournalFileWrite(path);
     int result = WriteCreatingFolders(path, bytes, count);
     if (result != 0)
-        JournalCancel(mark);
+        JournalWriteFailed(mark);
     return result;
 }
 
@@ -206,7 +206,7 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
         int mark = JournalFileWriteSeen(destination, attributes);
         result = CopyFileOrEntry(source, destination);
         if (result != kOk)
-            JournalCancel(mark);
+            JournalWriteFailed(mark);
     }
     // A damaged setup file is no file in use: SILENT does not cover it.
     if (result != kOk && result != kErrEntryDamaged && strcmp(option, "SILENT") == 0)

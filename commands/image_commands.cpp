@@ -20,7 +20,7 @@ int CommandCopyUninstall(const char *argumentStart, const char *lineEnd)
     int mark = JournalFileWrite(ArgumentSlots[0]);
     int result = WriteUninstaller(ArgumentSlots[0]);
     if (result != kOk)
-        JournalCancel(mark);
+        JournalWriteFailed(mark);
     return result;
 }
 
@@ -51,10 +51,10 @@ int CommandPatchFile(const char *argumentStart, const char *lineEnd)
     if (fits) {
         int mark = JournalFileWrite(target);
         result = ApplyPatch(source, patchData, target);
-        // A copy that failed wrote nothing; a patch that failed left the copy, which is undone
-        // with the rest.
-        if (result != kOk && result != kErrNotPatched)
-            JournalCancel(mark);
+        // A copy that failed wrote nothing; a patch that failed left the copy, which a rollback
+        // undoes with the rest.
+        if (result != kOk)
+            JournalWriteFailed(mark);
     }
     EndRealUser();
     return result;

@@ -560,6 +560,17 @@ void JournalCancel(int mark)
     }
 }
 
+void JournalWriteFailed(int mark)
+{
+    if (mark < 0 || mark >= stepCount)
+        return;
+    const JournalStep *step = &steps[mark];
+    // A kept copy means the file never left its place: whatever stands there is the old file.
+    if (!step->copied && !Gone(step->path))
+        return;
+    JournalCancel(mark);
+}
+
 static void RemoveBackupFolders(void)
 {
     for (int i = 0; i < backupCount; i++)

@@ -48,6 +48,11 @@ void JournalRegistryTree(HKEY root, HKEY opened, bool userHive, REGSAM view, con
 // once (a file moved into the backup goes back) and forgotten.
 void JournalCancel(int mark);
 
+// The write a JournalFileWrite mark was taken for failed. When it left a file behind (a part of
+// one), the step stays, and a rollback removes it or puts the kept file back; when it left
+// nothing, the step is cancelled.
+void JournalWriteFailed(int mark);
+
 // Undoes every change written down, the last first, and stops the journal. A step that cannot
 // be undone (a file in use) is passed over and noted; a kept file that cannot be put back
 // stays in the backup folder, and the note says where. While a progress window is set, the

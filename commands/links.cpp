@@ -32,7 +32,7 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
     HANDLE file = Sys.CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        JournalCancel(mark);
+        JournalWriteFailed(mark);
         return 1;
     }
     DWORD header = sizeof kInternetShortcutHeader - 1;

@@ -206,7 +206,7 @@ static int RunNonElevated(const char *file, const char *parameters)
         return kErrNotStarted;
     int mark = JournalFileWrite(library);
     if (CopyFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", library) != kOk) {
-        JournalCancel(mark);
+        JournalWriteFailed(mark);
         return kErrNotStarted;
     }
     int result = kErrNotStarted;

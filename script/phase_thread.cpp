@@ -85,7 +85,16 @@ bool WaitForPhaseThread(unsigned timeoutMs)
 {
     if (!PhaseThread)
         return true;
-    HANDLE thread = (HANDLE)PhaseThread;
+    if (!WaitDispatching(PhaseThread, timeoutMs))
+        return false;
+    CloseHandle((HANDLE)PhaseThread);
+    PhaseThread = nullptr;
+    return true;
+}
+
+bool WaitDispatching(void *object, unsigned timeoutMs)
+{
+    HANDLE thread = (HANDLE)object;
     DWORD start = GetTickCount();
     for (;;) {
         DWORD waited = GetTickCount() - start;
@@ -103,7 +112,5 @@ bool WaitForPhaseThread(unsigned timeoutMs)
             DispatchMessageA(&message);
         }
     }
-    CloseHandle(thread);
-    PhaseThread = nullptr;
     return true;
 }

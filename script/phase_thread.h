@@ -13,3 +13,7 @@ int StartPhase(int number, bool onWorkerThread);
 // Waits until the phase 1 worker has ended, dispatching this thread's messages meanwhile (the
 // worker may be sending one). True when no worker runs any more, false after `timeoutMs`.
 bool WaitForPhaseThread(unsigned timeoutMs);
+
+// Waits until `object` (a thread or another handle) is signalled, dispatching this thread's
+// messages meanwhile. False after `timeoutMs` or when the wait fails.
+bool WaitDispatching(void *object, unsigned timeoutMs);

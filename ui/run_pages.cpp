@@ -9,6 +9,7 @@
 #include "base/results.h"
 #include "base/syscalls.h"
 #include "commands/files.h"
+#include "commands/journal.h"
 #include "commands/record.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
@@ -29,6 +30,13 @@ static bool Finishing;
 static bool askingToQuit;
 static bool phaseEndedWhileAsking;
 
+// A setup that asked for a rollback undoes what phase 1 did when it is left before its end: the
+// worker is stopped first, then the page plays the journal backwards, its bar moving back from
+// where it stood, and only then is the wizard left.
+enum { kMsgRollBack = WM_APP + 16, kWorkerStopMs = 10000 };
+static int shownPercent;
+static int outcomeAfterRollback;
+
 // Phase 1 has run to its end: the page moves on to the finish page.
 static void PhaseEnded(HWND page)
 {
@@ -43,6 +51,48 @@ static void PhaseEnded(HWND page)
 // The reply to an error query: the button the person pressed on the message for the code
 // (Retry runs the line again, Cancel ends the worker, the others go on); kReplyAskAgain while
 // the quit question is open; kReplyAbort once the wizard has been left.
+// Leaves the wizard with `outcome`; with a rollback, once the worker has stopped (WizardCancelled
+// stops it at its next command) and what it did has been undone.
+static void LeaveProgress(HWND page, int outcome)
+{
+    if (!JournalRecording()) {
+        LeaveWizard(outcome);
+        return;
+    }
+    WizardCancelled = 1;
+    outcomeAfterRollback = outcome;
+    EnableWindow(GetDlgItem(page, IDCANCEL), FALSE);
+    PostMessageA(page, kMsgRollBack, 0, 0);
+}
+
+// The rollback runs on a thread of its own, as the phase did: the page goes on painting and
+// answering while it undoes, and shows its status lines and bar.
+static DWORD WINAPI RollBackThread(LPVOID)
+{
+    RollBack(shownPercent);
+    return 0;
+}
+
+static void RollBackAndLeave(void)
+{
+    // The worker may be inside a command: it stops at the next one (a program Call waits for is
+    // ended), and nothing is undone while it still runs. One that does not stop is left to the
+    // end of the run, which rolls back once it has.
+    if (WaitForPhaseThread(kWorkerStopMs)) {
+        DWORD id;
+        HANDLE thread = CreateThread(nullptr, 0, RollBackThread, nullptr, 0, &id);
+        if (thread) {
+            WaitDispatching(thread, INFINITE);
+            CloseHandle(thread);
+        } else {
+            RollBack(shownPercent);
+        }
+        if (JournalRolledBack())
+            outcomeAfterRollback = kExitFailed;
+    }
+    LeaveWizard(outcomeAfterRollback);
+}
+
 static int AnswerErrorQuery(HWND page)
 {
     if (WizardCancelled)
@@ -50,8 +100,12 @@ static int AnswerErrorQuery(HWND page)
     if (askingToQuit)
         return kReplyAskAgain;
     int answer = ShowErrorMessage(page, LastErrorCode);
-    if (answer == IDOK || answer == IDCANCEL || answer == IDNO)
-        LeaveWizard(kExitFailed);
+    if (answer == IDOK || answer == IDCANCEL || answer == IDNO) {
+        LeaveProgress(page, kExitFailed);
+        // With a rollback the worker must stop here, before its next command.
+        if (WizardCancelled)
+            return kReplyAbort;
+    }
     return answer;
 }
 
@@ -63,6 +117,7 @@ static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lP
         SetDlgItemTextA(page, wParam == 0 ? IDC_STATUS : IDC_STATUS2, (const char *)lParam);
         return true;
     case kMsgProgress:
+        shownPercent = (int)wParam;
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);
         return true;
     case kMsgPhaseEnd:
@@ -81,15 +136,15 @@ static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lP
 // Cancel on the progress page: the quit question, with what phase 1 did while it was open.
 static void CancelProgress(HWND page)
 {
-    if (askingToQuit)
-        return; /* a second Cancel while the question is open */
+    if (askingToQuit || WizardCancelled)
+        return; /* a second Cancel while the question is open, or while rolling back */
     askingToQuit = true;
     bool leave = ConfirmQuit(page);
     askingToQuit = false;
     if (phaseEndedWhileAsking)
         PhaseEnded(page);
     else if (leave)
-        LeaveWizard(kExitCancelled);
+        LeaveProgress(page, kExitCancelled);
 }
 
 INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
@@ -98,6 +153,7 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         InitPage(page, &ProgressControls);
         askingToQuit = false;
         phaseEndedWhileAsking = false;
+        shownPercent = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         ProgressWindow = page;
         StartPhase(1, true); /* a worker that did not start leaves Next disabled */
@@ -105,6 +161,10 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     }
     if (HandlePhaseMessage(page, message, wParam, lParam))
         return TRUE;
+    if (message == kMsgRollBack) {
+        RollBackAndLeave();
+        return TRUE;
+    }
     if (message != WM_COMMAND)
         return FALSE;
     switch (LOWORD(wParam)) {

@@ -5,6 +5,7 @@
 #include "tests/win/win_test_util.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "tests/win/robot.h"
 
@@ -208,6 +209,55 @@ TEST_F(Rollback, AFailedUpgradeLeavesTheEarlierVersionAsItWas)
     EXPECT_FALSE(Exists(Target));
     EXPECT_EQ(RegistryBelow(kUninstallEntry), "");
     EXPECT_EQ(RegistryBelow("Software\\Veltrano\\Roll"), "");
+}
+
+// With the wizard: the person cancels at the error of 2.0's last line, or leaves during its
+// progress page; either way 1.0 stays as it was.
+TEST_F(Rollback, TheWizardRollsBackWhenThePersonCancels)
+{
+    ASSERT_EQ(Install(Version1()), 0u);
+    std::string before = Snapshot();
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string gate = Path("gate.txt");
+    WriteFileText(gate, "x");
+    // A line that fails with a message that offers Retry and Cancel, and a long wait.
+    const std::string failing = "CopyFile EULA.txt, \"#INSTALLPATH#\\No\\Such\\Folder\"";
+    const std::string waiting =
+        std::string("Call \"") + self + "\", \"--hold " + gate + " 60000\", , Hide\r\n";
+    struct Case {
+        const char *what;
+        std::string beforeFailure;
+        std::function<void(WizardRobot &)> leave;
+    } cases[] = {
+        {"Cancel after an error", "",
+         [](WizardRobot &robot) {
+             EXPECT_EQ(robot.Answer(IDCANCEL).substr(0, 26), "A file could not be copied");
+         }},
+        {"Cancel during progress", waiting,
+         [&](WizardRobot &robot) {
+             ASSERT_TRUE(WaitFor([&] { return Exists(gate + ".held"); }));
+             robot.Press(IDCANCEL);
+             EXPECT_EQ(robot.Answer(IDYES).substr(0, 22), "Setup is not complete.");
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileA((gate + ".held").c_str());
+        ASSERT_EQ(PackSample(Setup, Version2(c.beforeFailure, failing), kUninstallScript), 0u);
+        RunningProgram setup(StartProgram(Setup, "", Folder));
+        WizardRobot robot("Setup - Roll v2.0", "Setup");
+        ASSERT_TRUE(robot.Open());
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        ASSERT_TRUE(robot.Press(IDOK));
+        ASSERT_TRUE(robot.On(kLicensePage));
+        ASSERT_TRUE(robot.Press(IDOK));
+        ASSERT_TRUE(robot.On(kProgressPage));
+        c.leave(robot);
+        EXPECT_TRUE(robot.Closed());
+        EXPECT_EQ(setup.ExitCode(), 1603u);
+        EXPECT_EQ(Snapshot(), before);
+    }
 }
 
 TEST_F(Rollback, AFailedFirstInstallationLeavesNothing)

@@ -4,12 +4,14 @@
 // finish choices, and the geometry of the banner and the link.
 #include "tests/win/win_test_util.h"
 
+#include <algorithm>
 #include <functional>
 #include <thread>
 
 #include "archive/archive.h"
 #include "archive/format.h"
 #include "base/text.h"
+#include "commands/journal.h"
 #include "resources/resource.h"
 #include "script/phase_thread.h"
 #include "tests/win/robot.h"
@@ -56,6 +58,8 @@ class WizardPages : public WindowsTest
 
     void TearDown() override
     {
+        if (JournalRecording())
+            CommitJournal(); /* a test that stopped early leaves no journal to the next */
         RunMode = 0;
         WizardCancelled = 0;
         RebootRequested = 0;
@@ -508,6 +512,59 @@ TEST_F(WizardPages, CancelDuringALongPhaseEndsItsProgram)
     HANDLE file = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
+}
+
+// With a rollback, leaving the progress page undoes what phase 1 did: the worker stops, the page
+// says "Rolling back changes" while its bar moves back, and only then does the wizard end.
+// (Each deletion is slowed here, so that the robot sees the page while it undoes.)
+BOOL WINAPI SlowDelete(LPCSTR path)
+{
+    Sleep(150);
+    return DeleteFileA(path);
+}
+
+TEST_F(WizardPages, LeavingDuringProgressRollsBackWhatPhaseOneDid)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string held = Path("held.txt");
+    WriteFileText(held, "x");
+    WriteFileText(Path("payload.txt"), "payload");
+    std::string made = Path("E2E\\Made");
+    std::string copies;
+    for (int i = 0; i < 6; i++)
+        copies += "CopyFile \"" + Path("payload.txt") + "\", \"" + made + "\\" + std::to_string(i) +
+                  ".txt\"\r\n";
+    UseScript("PhaseBegin 1\r\nCreateDir \"" + made + "\"\r\n" + copies + "Call \"" + self +
+              "\", \"--hold " + held + " 60000\", , Hide\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    Sys.DeleteFileA = SlowDelete;
+    StartJournal();
+    std::vector<int> positions;
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kProgressPage));
+        ASSERT_TRUE(WaitFor([&] { return Exists(held + ".held"); }));
+        int before = robot.ProgressPosition();
+        EXPECT_GT(before, 0);
+        robot.Press(IDCANCEL);
+        EXPECT_EQ(robot.Answer(IDYES).substr(0, 22), "Setup is not complete.");
+        EXPECT_TRUE(
+            WaitFor([&] { return robot.Text(IDC_STATUS) == "Rolling back changes"; }, 5000));
+        EXPECT_FALSE(robot.Enabled(IDCANCEL));
+        for (int i = 0; i < 8 && robot.CurrentPage() == kProgressPage; i++) {
+            positions.push_back(robot.ProgressPosition());
+            Sleep(100);
+        }
+        ASSERT_FALSE(positions.empty());
+        EXPECT_LT(positions.back(), before);
+    });
+    EXPECT_EQ(WizardCancelled, 1);
+    EXPECT_EQ(RunOutcome, kExitFailed);
+    EXPECT_TRUE(std::is_sorted(positions.rbegin(), positions.rend())) << "the bar moved on";
+    EXPECT_FALSE(Exists(made));
+    EXPECT_FALSE(Exists(Path("E2E")));
+    EXPECT_FALSE(JournalRecording());
 }
 
 // The quit question on the progress page runs its own message loop while phase 1 goes on.
