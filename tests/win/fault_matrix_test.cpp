@@ -258,12 +258,16 @@ TEST_F(FaultMatrix, DamageInAnyBlockOfALargeEntryInstallsNothingInEitherBuild)
             WriteFileText(setup, bytes);
             DeleteFileA((setup + ".log").c_str());
             RemoveTree(target);
-            EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Path("dist")), 0u);
+            EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Path("dist")),
+                      damaged == intact ? 0u : 1603u);
             if (damaged == intact) {
                 EXPECT_EQ(ReadFileText(setup + ".log"), "Setup finished successfully!\r\n");
                 EXPECT_TRUE(ReadFileText(target + "\\Big.bin") == big) << "bytes differ";
             } else {
-                EXPECT_EQ(ReadFileText(setup + ".log"), kNotCopied);
+                EXPECT_EQ(ReadFileText(setup + ".log"),
+                          std::string(kCorrupt) + "Setup.vis line 6: CopyFile Big.bin, "
+                                                  "\"#INSTALLPATH#\\Big.bin\" -> 18 (entry "
+                                                  "Big.bin is damaged)\r\n");
                 EXPECT_FALSE(Exists(target + "\\Big.bin")) << "a damaged file was left";
             }
         }
