@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "archive/archive.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
@@ -46,31 +45,47 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
     return ok ? 0 : 1;
 }
 
-// Saves the shell link to `temporary`; 0 or non-zero.
+// The shell link's bytes, saved into memory: the .lnk file as the shell would write it. The
+// caller frees *bytes. 0 or non-zero.
 static int SaveShellLink(const char *target, const char *arguments, const char *iconFile,
-                         const char *temporary)
+                         uint8_t **bytes, uint32_t *size)
 {
     // Another owner's COM initialisation of this thread is left alone.
     bool initialised = SUCCEEDED(CoInitialize(nullptr));
     int result = 1;
     IShellLinkA *link = nullptr;
-    IPersistFile *file = nullptr;
-    WCHAR wide[kPathSize];
+    IPersistStream *persist = nullptr;
+    IStream *stream = nullptr;
+    HGLOBAL memory = nullptr;
+    const void *saved = nullptr;
+    LARGE_INTEGER start;
+    ULARGE_INTEGER end;
+    *bytes = nullptr;
+    start.QuadPart = 0;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                 (void **)&link)))
         goto done;
     link->SetPath(target);
     link->SetArguments(arguments);
     link->SetIconLocation(iconFile, 0);
-    if (FAILED(link->QueryInterface(IID_IPersistFile, (void **)&file)))
+    if (FAILED(link->QueryInterface(IID_IPersistStream, (void **)&persist)) ||
+        FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ||
+        FAILED(persist->Save(stream, TRUE)) || FAILED(stream->Seek(start, STREAM_SEEK_CUR, &end)) ||
+        end.QuadPart == 0 || end.QuadPart > 0x100000 ||
+        FAILED(GetHGlobalFromStream(stream, &memory)) || (saved = GlobalLock(memory)) == nullptr)
         goto done;
-    if (MultiByteToWideChar(CP_ACP, 0, temporary, -1, wide, kPathSize) == 0)
-        goto done;
-    if (SUCCEEDED(file->Save(wide, TRUE)))
+    *bytes = (uint8_t *)malloc((size_t)end.QuadPart);
+    if (*bytes) {
+        memcpy(*bytes, saved, (size_t)end.QuadPart);
+        *size = (uint32_t)end.QuadPart;
         result = 0;
+    }
+    GlobalUnlock(memory);
 done:
-    if (file)
-        file->Release();
+    if (stream)
+        stream->Release();
+    if (persist)
+        persist->Release();
     if (link)
         link->Release();
     if (initialised)
@@ -84,26 +99,18 @@ int MakeShortcut(const char *target, const char *linkPath, const char *arguments
     if (StartsWithIgnoringCase(target, "http://", 7))
         return WriteInternetShortcut(target, linkPath);
 
-    char folder[kPathSize];
-    char temporary[kPathSize];
+    // The link is made in memory and written once, to its place: staged in the temporary
+    // folder, it could be swapped by any program of the user before the copy.
     char name[kLinkNameSize];
-    DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n == 0 || n >= sizeof folder || !AddBackslash(folder, sizeof folder) ||
-        !FormatText(temporary, sizeof temporary, "%sTemp.%s", folder, "lnk") ||
-        !FormatText(name, sizeof name, "%s.%s", linkPath, "lnk"))
+    if (!FormatText(name, sizeof name, "%s.%s", linkPath, "lnk"))
         return 1;
-    if (SaveShellLink(target, arguments, iconFile, temporary) != 0)
-        return 1;
+    uint8_t *bytes = nullptr;
     uint32_t size = 0;
-    uint8_t *bytes = LoadDiskFile(temporary, 0, &size);
-    if (!bytes)
+    if (SaveShellLink(target, arguments, iconFile, &bytes, &size) != 0)
         return 1;
     int written = WriteFileCreatingFolders(name, bytes, size);
     free(bytes);
-    if (written != 0)
-        return 1;
-    Sys.DeleteFileA(temporary); /* best effort */
-    return 0;
+    return written != 0 ? 1 : 0;
 }
 
 int CommandCreateLink(const char *argumentStart, const char *lineEnd)

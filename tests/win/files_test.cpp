@@ -2,6 +2,7 @@
 #include "tests/win/win_test_util.h"
 
 #include "commands/files.h"
+#include "commands/links.h"
 #include "commands/realuser.h"
 
 namespace
@@ -256,6 +257,42 @@ TEST_F(FileCommands, WriteFileCreatingFolders)
     EXPECT_EQ(WriteFileCreatingFolders(target.c_str(), "bytes", 5), 2);
     ResetSystemCalls();
     EXPECT_EQ(WriteFileCreatingFolders("Q:\\nowhere\\x", "b", 1), 1);
+}
+
+// A shell link made in memory and written to a folder that does not exist yet: the target,
+// arguments and icon read back as given.
+TEST_F(FileCommands, MakeShortcutWritesTheWholeLink)
+{
+    std::string link = Path("menu\\Tool");
+    std::string target = Path("Tool.exe");
+    std::string icon = Path("Tool.ico");
+    ASSERT_EQ(MakeShortcut(target.c_str(), link.c_str(), "/start \"a b\"", icon.c_str()), 0);
+    EXPECT_EQ(ShellLinkPath(link + ".lnk"), target);
+
+    CoInitialize(nullptr);
+    IShellLinkA *shellLink = nullptr;
+    IPersistFile *file = nullptr;
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, (link + ".lnk").c_str(), -1, wide, MAX_PATH);
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IShellLinkA, (void **)&shellLink)));
+    ASSERT_TRUE(SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)));
+    ASSERT_TRUE(SUCCEEDED(file->Load(wide, STGM_READ)));
+    char arguments[MAX_PATH] = "";
+    char iconPath[MAX_PATH] = "";
+    int index = -1;
+    shellLink->GetArguments(arguments, sizeof arguments);
+    shellLink->GetIconLocation(iconPath, sizeof iconPath, &index);
+    EXPECT_STREQ(arguments, "/start \"a b\"");
+    EXPECT_EQ(iconPath, icon);
+    EXPECT_EQ(index, 0);
+    file->Release();
+    shellLink->Release();
+    CoUninitialize();
+
+    // A folder in the link's place: nothing written, a failure.
+    ASSERT_TRUE(CreateDirectoryA(Path("menu\\Busy.lnk").c_str(), nullptr));
+    EXPECT_NE(MakeShortcut(target.c_str(), Path("menu\\Busy").c_str(), "", icon.c_str()), 0);
 }
 
 TEST_F(FileCommands, BackslashHelpers)

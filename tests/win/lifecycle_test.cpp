@@ -3,10 +3,6 @@
 // silent uninstallation, and the batch that deletes the temporary copy afterwards.
 #include "tests/win/win_test_util.h"
 
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
-
 #include "archive/format.h"
 #include "commands/record.h"
 #include "resources/resource.h"
@@ -40,30 +36,6 @@ DWORD ReadNumber(HKEY root, const char *path, const char *name)
 {
     std::string value = ReadValue(root, path, name, KEY_WOW64_32KEY);
     return value.size() == 4 ? *(const DWORD *)value.data() : 0xFFFFFFFF;
-}
-
-std::string LinkTarget(const std::string &link)
-{
-    CoInitialize(nullptr);
-    std::string target = "<unreadable>";
-    IShellLinkA *shellLink = nullptr;
-    IPersistFile *file = nullptr;
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   (void **)&shellLink)) &&
-        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)) &&
-        SUCCEEDED(file->Load(wide, STGM_READ))) {
-        char path[MAX_PATH] = "";
-        shellLink->GetPath(path, sizeof path, nullptr, 0);
-        target = path;
-    }
-    if (file)
-        file->Release();
-    if (shellLink)
-        shellLink->Release();
-    CoUninitialize();
-    return target;
 }
 
 class Lifecycle : public WindowsTest
@@ -118,8 +90,8 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     char programs[MAX_PATH];
     SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, programs);
     std::string menu = std::string(programs) + "\\Tool\\";
-    EXPECT_EQ(LinkTarget(menu + "Tool.lnk"), Installed + "\\Tool.exe");
-    EXPECT_EQ(LinkTarget(menu + "Uninstall Tool.lnk"), Installed + "\\Uninstall.exe");
+    EXPECT_EQ(ShellLinkPath(menu + "Tool.lnk"), Installed + "\\Tool.exe");
+    EXPECT_EQ(ShellLinkPath(menu + "Uninstall Tool.lnk"), Installed + "\\Uninstall.exe");
     EXPECT_EQ(ReadFileText(menu + "Buy Tool.url"),
               "[InternetShortcut]\r\nURL=http://www.veltrano.com/tool/buy");
 

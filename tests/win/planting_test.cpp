@@ -61,8 +61,10 @@ class Planting : public WindowsTest
         ForgetSampleProducts();
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
             RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\Planted", view, 0);
-        for (const std::string &name : Planted)
+        for (const std::string &name : Planted) {
+            SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileA(name.c_str());
+        }
         WindowsTest::TearDown();
     }
 
@@ -173,6 +175,23 @@ TEST_F(Planting, TheLibrarySearchLeavesTheProgramsAndTheCurrentFolder)
     EXPECT_EQ(MarksIn(Folder), "");
     // The system's own libraries still load by name.
     EXPECT_EQ(RunProgram(program, "--load-restricted comctl32.dll", Folder), 1u);
+}
+
+// Shortcuts are made in memory and written once, to their place. Nothing is staged in the
+// temporary folder, where a program of the user could swap a link for one of its own before the
+// engine copies it into the all-users Start menu.
+TEST_F(Planting, ShortcutsAreNotStagedInTheTemporaryFolder)
+{
+    std::string staged = TempFolder() + "\\Temp.lnk";
+    Plant(staged, "planted link");
+    ASSERT_TRUE(SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadFileText(staged), "planted link");
+    char programs[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, programs);
+    EXPECT_EQ(ShellLinkPath(std::string(programs) + "\\Tool\\Tool.lnk"), Target + "\\Tool.exe");
 }
 
 // The uninstaller runs from a copy of itself in a new folder of its own; an uninstall script

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -332,6 +336,31 @@ inline void DamageEntry(std::string &setup, const std::string &name, size_t star
     uint32_t size = 0;
     memcpy(&size, &setup[data - 4], 4);
     setup[data + size / 2] ^= 0x20;
+}
+
+// The path a shell link points at; "<unreadable>" when it cannot be loaded.
+inline std::string ShellLinkPath(const std::string &link)
+{
+    CoInitialize(nullptr);
+    std::string target = "<unreadable>";
+    IShellLinkA *shellLink = nullptr;
+    IPersistFile *file = nullptr;
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   (void **)&shellLink)) &&
+        SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+        SUCCEEDED(file->Load(wide, STGM_READ))) {
+        char path[MAX_PATH] = "";
+        shellLink->GetPath(path, sizeof path, nullptr, 0);
+        target = path;
+    }
+    if (file)
+        file->Release();
+    if (shellLink)
+        shellLink->Release();
+    CoUninitialize();
+    return target;
 }
 
 // The temporary folder, without its trailing backslash.
