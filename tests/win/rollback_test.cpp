@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <sddl.h>
+
+#include "commands/journal.h"
 #include "tests/win/robot.h"
 
 namespace
@@ -308,6 +311,57 @@ TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
         WaitFor([&] { return DeleteFileA((Target + "\\EULA.txt").c_str()) != FALSE; }, 20000));
     DeleteFileA(kept.c_str());
     RemoveDirectoryA(kept.substr(0, kept.rfind('\\')).c_str());
+}
+
+// The access the engine asked for when it made a backup folder, as security descriptor text;
+// "inherited" when it asked for none. (Wine keeps no access lists on files, so the request is
+// what can be checked.)
+std::string backupAccess;
+
+BOOL WINAPI RecordBackupFolder(LPCSTR name, LPSECURITY_ATTRIBUTES security)
+{
+    if (strstr(name, "~VTBackup")) {
+        char *text = nullptr;
+        backupAccess = "inherited";
+        if (security && ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                            security->lpSecurityDescriptor, SDDL_REVISION_1,
+                            DACL_SECURITY_INFORMATION, &text, nullptr)) {
+            backupAccess = text;
+            LocalFree(text);
+        }
+    }
+    return CreateDirectoryA(name, security);
+}
+
+BOOL WINAPI NotAnAdministrator(void)
+{
+    return FALSE;
+}
+
+class RollbackJournal : public WindowsTest
+{
+};
+
+// The backup folder at a volume's root would hand every user the right to change it, and to
+// rename it and put one of their own in its place, whose files a rollback would then move into
+// the computer's own folders. An elevated run makes it for the system and administrators only;
+// a run that is not elevated keeps what is handed down, since its files are the user's own.
+TEST_F(RollbackJournal, BackupFoldersAdmitOnlyTheSystemAndAdministrators)
+{
+    std::string file = Path("old.txt");
+    WriteFileText(file, "old");
+    Sys.CreateDirectoryA = RecordBackupFolder;
+    for (bool elevated : {true, false}) {
+        backupAccess.clear();
+        if (!elevated)
+            Sys.IsUserAnAdmin = NotAnAdministrator;
+        StartJournal();
+        EXPECT_NE(JournalFileWrite(file.c_str()), kNoMark);
+        EXPECT_FALSE(Exists(file)) << "kept in the backup";
+        EXPECT_EQ(backupAccess, elevated ? "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" : "inherited");
+        RollBack(0);
+        EXPECT_EQ(ReadFileText(file), "old");
+    }
 }
 
 } // namespace
