@@ -62,6 +62,33 @@ bool InstallLogPath(char *path, size_t capacity)
                       folder, product);
 }
 
+// Creates the log anew. The log lies where any program of the user may write (beside the setup,
+// in the temporary folder), and the run is elevated: whatever stands under the log's name, a
+// link to some other file above all, must not lead the write elsewhere. The name is deleted
+// first, which removes a link and never what it leads to, and the log is created new.
+static HANDLE CreateLogFile(const char *path)
+{
+    Sys.DeleteFileA(path); /* best effort: what stays is looked at below */
+    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || OsCode < 8)
+        return file; /* the 95 family knows no links */
+    // Still there (a viewer holds the old log open): emptied and written only when it is a
+    // plain file of one name, opened as itself and not as what a link leads to.
+    file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || info.nNumberOfLinks != 1 ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        !SetEndOfFile(file)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 // The log file, opened (and an old one replaced) by the first write of this run.
 static HANDLE OpenLog(void)
 {
@@ -69,8 +96,7 @@ static HANDLE OpenLog(void)
         return openLog;
     char path[kPathSize];
     if (InstallLogPath(path, sizeof path))
-        openLog = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        openLog = CreateLogFile(path);
     return openLog;
 }
 

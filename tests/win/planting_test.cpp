@@ -194,6 +194,38 @@ TEST_F(Planting, ShortcutsAreNotStagedInTheTemporaryFolder)
     EXPECT_EQ(ShellLinkPath(std::string(programs) + "\\Tool\\Tool.lnk"), Target + "\\Tool.exe");
 }
 
+// A link planted under the log's name, beside the setup or in the temporary folder where the
+// uninstaller writes its log, leads to a file the user may not change (here a stand-in). The
+// elevated run writes its log as a new file and leaves the other one alone. A log a viewer
+// holds open is still written.
+TEST_F(Planting, LogsAreNotWrittenThroughALinkInTheirPlace)
+{
+    std::string protectedFile = Path("protected.txt");
+    WriteFileText(protectedFile, "not the user's to change");
+    ASSERT_TRUE(CreateHardLinkA((Setup + ".log").c_str(), protectedFile.c_str(), nullptr));
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadFileText(protectedFile), "not the user's to change");
+
+    std::string uninstallLog = TempFolder() + "\\Tool-Uninstall.log";
+    DeleteFileA(uninstallLog.c_str());
+    ASSERT_TRUE(CreateHardLinkA(uninstallLog.c_str(), protectedFile.c_str(), nullptr));
+    Planted.push_back(uninstallLog);
+    ASSERT_EQ(RunProgram(Target + "\\Uninstall.exe", "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(uninstallLog), "Uninstall finished successfully!\r\n");
+    EXPECT_EQ(ReadFileText(protectedFile), "not the user's to change");
+
+    // An old log held open by a viewer, which lets others write but not delete it.
+    WriteFileText(Setup + ".log", "an old log, longer than the new one will be");
+    HANDLE viewer =
+        CreateFileA((Setup + ".log").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    CloseHandle(viewer);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+}
+
 // The uninstaller runs from a copy of itself in a new folder of its own; an uninstall script
 // planted in the temporary folder, or beside a copy of the uninstaller, is never its script.
 TEST_F(Planting, TheUninstallerRunsItsOwnScript)
