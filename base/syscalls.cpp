@@ -88,6 +88,29 @@ HMODULE LoadSystemLibrary(const char *name)
     return LoadLibraryA(path);
 }
 
+bool CreateGuardedFolder(const char *path)
+{
+    typedef BOOL(WINAPI * FromText)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
+    FromText fromText = (FromText)(void *)GetProcAddress(
+        GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    SECURITY_ATTRIBUTES security;
+    security.nLength = sizeof security;
+    security.lpSecurityDescriptor = nullptr;
+    security.bInheritHandle = FALSE;
+    // P: nothing handed down from above; full access for the system and administrators, handed
+    // down to what is made inside.
+    if (fromText && Sys.IsUserAnAdmin() &&
+        !fromText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1 /* SDDL_REVISION_1 */,
+                  &security.lpSecurityDescriptor, nullptr))
+        security.lpSecurityDescriptor = nullptr;
+    BOOL made = Sys.CreateDirectoryA(path, security.lpSecurityDescriptor ? &security : nullptr);
+    DWORD error = GetLastError();
+    if (security.lpSecurityDescriptor)
+        LocalFree(security.lpSecurityDescriptor);
+    SetLastError(error);
+    return made != FALSE;
+}
+
 bool PathExists(const char *path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;

@@ -53,6 +53,14 @@ void RestrictLibrarySearch(void);
 // Loads a library of the system folder, never one from anywhere else. Null when it cannot.
 HMODULE LoadSystemLibrary(const char *name);
 
+// Creates a folder for this run's own files (backups, the uninstaller's copy). In an elevated
+// run it admits only the system and administrators, whatever the folder it lies in hands down:
+// the temporary folder and a volume's root let the user change, rename and replace what is made
+// in them, and what the run later takes back from there would then be the user's choice. A run
+// that is not elevated, or a system without access lists, gets the usual folder. As
+// CreateDirectoryA: false on failure, with the error to be read from GetLastError.
+bool CreateGuardedFolder(const char *path);
+
 // Small helpers over the table.
 bool PathExists(const char *path);
 bool IsFolder(const char *path);

@@ -101,48 +101,24 @@ static bool VolumeOf(const char *path, char *volume, size_t capacity)
     return share && CopyTextN(volume, capacity, path, (size_t)(share - path) + 1);
 }
 
-// The backup folders of an elevated run admit only the system and administrators, whatever
-// the folder they lie in would hand down: the root of a volume lets every user change the
-// folders made in it, and a folder a user could rename and replace would let that user choose
-// what a rollback puts back into the computer's own folders. Null where the system cannot say
-// so (it then has no such users) or the run is not elevated (its files are the user's own).
-static PSECURITY_DESCRIPTOR AdministratorsOnly(void)
-{
-    typedef BOOL(WINAPI * FromText)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
-    FromText fromText = (FromText)(void *)GetProcAddress(
-        GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    // P: nothing inherited; full access for the system and administrators, handed down.
-    if (!fromText || !Sys.IsUserAnAdmin() ||
-        !fromText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1 /* SDDL_REVISION_1 */, &descriptor,
-                  nullptr))
-        return nullptr;
-    return descriptor;
-}
-
-// Makes a new hidden folder in `parent` (which ends in a backslash) for this run's backups.
+// Makes a new hidden folder in `parent` (which ends in a backslash) for this run's backups. It
+// is guarded: a backup folder a user could rename and replace would let that user choose what a
+// rollback moves into the computer's own folders.
 static bool MakeBackupFolder(const char *parent, char *folder, size_t capacity)
 {
-    SECURITY_ATTRIBUTES security;
-    security.nLength = sizeof security;
-    security.lpSecurityDescriptor = AdministratorsOnly();
-    security.bInheritHandle = FALSE;
-    bool made = false;
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
-    for (DWORD attempt = 0; attempt < 100 && !made; attempt++) {
+    for (DWORD attempt = 0; attempt < 100; attempt++) {
         if (!FormatText(folder, capacity, "%s~VTBackup%08lX", parent,
                         (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
-            break;
-        if (Sys.CreateDirectoryA(folder, security.lpSecurityDescriptor ? &security : nullptr)) {
+            return false;
+        if (CreateGuardedFolder(folder)) {
             SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN); /* best effort */
-            made = true;
-        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            break;
+            return true;
         }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
     }
-    if (security.lpSecurityDescriptor)
-        LocalFree(security.lpSecurityDescriptor);
-    return made;
+    return false;
 }
 
 // Moves (or, where it cannot be moved, copies) the file at `path` into a backup folder on its

@@ -12,7 +12,6 @@
 #include "script/interpreter.h"
 
 const char kTemporaryCopy[] = "_VTUItmp.exe";
-static const char kMovedUninstaller[] = "_VTUIorg.exe";
 
 enum {
     kFolderAttempts = 100,
@@ -42,7 +41,7 @@ static bool MakeRunFolder(char *folder, size_t capacity)
         DWORD tag = seed ^ (attempt * 0x9E3779B9u);
         if (!FormatText(folder, capacity, "%s\\VTU%08lX", temp, (unsigned long)tag))
             return false;
-        if (Sys.CreateDirectoryA(folder, nullptr))
+        if (CreateGuardedFolder(folder))
             return true;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
@@ -79,17 +78,14 @@ static bool SameBytes(HANDLE copy, const char *original)
 
 // Moves the running uninstaller's own file out of the installation folder, so that the uninstall
 // script can delete "Uninstall.exe" and remove the folder while this process waits for the copy:
-// a running program's file cannot be deleted, but it can be renamed on its volume. Into the run's
-// folder when that is on the same volume, else next to the installation folder. `moved` gets the
-// new path, or stays empty when the file could not be moved.
-static void MoveOutOfTheWay(const char *runFolder, char *moved, size_t capacity)
+// a running program's file cannot be deleted, but it can be renamed on its volume. It goes next
+// to the installation folder, under a new name, and never into the temporary folder: a run that
+// removes nothing moves it back, and what stood in a folder of the user's by then could be
+// anything. `moved` gets the new path, or stays empty when the file could not be moved (the
+// uninstaller then stays where it is, and is deleted once this process has ended).
+static void MoveOutOfTheWay(char *moved, size_t capacity)
 {
     char folder[kPathSize];
-    moved[0] = 0;
-    if (FormatText(moved, capacity, "%s\\%s", runFolder, kMovedUninstaller) &&
-        MoveFileA(EngineFilePath, moved))
-        return;
-    // The installation folder's parent, under a new name.
     char *slash = nullptr;
     if (CopyText(folder, sizeof folder, EngineFilePath) && (slash = strrchr(folder, '\\')) &&
         (*slash = 0, (slash = strrchr(folder, '\\')) != nullptr)) {
@@ -185,7 +181,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE || !SameBytes(held, EngineFilePath))
         goto done;
-    MoveOutOfTheWay(folder, moved, sizeof moved);
+    MoveOutOfTheWay(moved, sizeof moved);
     // Nor may this process's own working folder keep the installation folder in use.
     SetCurrentDirectoryA(folder); /* best effort */
 

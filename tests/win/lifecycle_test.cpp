@@ -129,12 +129,25 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
         WizardRobot robot("Uninstall - Tool v3.1.3", "Uninstall");
         ASSERT_TRUE(robot.Open());
         ASSERT_TRUE(robot.On(kUninstallWelcomePage));
-        EXPECT_NE(RunFoldersIn(temp), before);
+        // The run folder holds the copy alone. The installed uninstaller, which goes back when
+        // nothing is removed, waits next to the installation folder, where the user cannot
+        // put another file in its place, never in the user's temporary folder.
+        std::string runs = RunFoldersIn(temp);
+        ASSERT_NE(runs, before);
+        for (size_t at = 0, end; (end = runs.find('\n', at)) != std::string::npos; at = end + 1) {
+            std::string run = runs.substr(at, end - at);
+            if (before.find(run + "\n") == std::string::npos) {
+                EXPECT_EQ(NamesMatching(temp + "\\" + run + "\\*"), "_VTUItmp.exe\n");
+            }
+        }
+        EXPECT_EQ(NamesMatching(Folder + "\\~VTU*.tmp").size(), strlen("~VTU12345678.tmp\n"));
+        EXPECT_FALSE(Exists(Installed + "\\Uninstall.exe"));
         ASSERT_TRUE(robot.Press(IDCANCEL));
         EXPECT_TRUE(robot.Closed());
         EXPECT_EQ(ExitCodeOf(uninstaller, 30000), 1602u);
     }
     EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
+    EXPECT_EQ(NamesMatching(Folder + "\\~VTU*.tmp"), "");
     EXPECT_TRUE(WaitFor([&] { return RunFoldersIn(temp) == before; }));
 
     // The quiet uninstall command that the product registered, run as a deployment tool runs

@@ -374,16 +374,17 @@ inline std::string TempFolder(void)
     return folder;
 }
 
-// The names of the uninstaller's run folders ("VTU...") in `folder`, sorted, one per line.
-inline std::string RunFoldersIn(const std::string &folder)
+// The names a search pattern finds ("C:\\x\\*.tmp"), sorted, one per line.
+inline std::string NamesMatching(const std::string &pattern)
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\VTU*").c_str(), &found);
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
-        do
-            names.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
+        do {
+            if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+                names.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
         FindClose(search);
     }
     std::sort(names.begin(), names.end());
@@ -391,6 +392,12 @@ inline std::string RunFoldersIn(const std::string &folder)
     for (const std::string &name : names)
         text += name + "\n";
     return text;
+}
+
+// The names of the uninstaller's run folders ("VTU...") in `folder`, sorted, one per line.
+inline std::string RunFoldersIn(const std::string &folder)
+{
+    return NamesMatching(folder + "\\VTU*");
 }
 
 // Polls until `done` holds or the time is up.
