@@ -156,7 +156,12 @@ INT_PTR CALLBACK ProgressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         shownPercent = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         ProgressWindow = page;
-        StartPhase(1, true); /* a worker that did not start leaves Next disabled */
+        // A worker that cannot start would leave the page waiting for an end that never comes:
+        // the failure is put to the page as the worker would put it.
+        if (StartPhase(1, true) != kOk) {
+            LastErrorCode = kErrThreadNotStarted;
+            PostMessageA(page, kMsgErrorQuery, 0, 0);
+        }
         return TRUE;
     }
     if (HandlePhaseMessage(page, message, wParam, lParam))

@@ -337,6 +337,33 @@ TEST_F(WizardPages, ScriptWithoutPhaseOneEndsTheWizard)
     }
 }
 
+// Stands for an earlier worker that has not ended yet.
+DWORD WINAPI BusyWorker(LPVOID)
+{
+    Sleep(3000);
+    return 0;
+}
+
+// A worker that cannot start (here: an earlier one still runs) is a failure the page shows
+// with OK only; the wizard ends instead of waiting for a phase that never runs.
+TEST_F(WizardPages, AWorkerThatCannotStartEndsTheWizard)
+{
+    Prepare(0, {});
+    UseScript("PhaseBegin 1\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
+    PhaseThread = CreateThread(nullptr, 0, BusyWorker, nullptr, 0, nullptr);
+    ASSERT_NE(PhaseThread, nullptr);
+    Walk([&](WizardRobot &robot) {
+        ForwardTo(robot, kDirectoryPage);
+        robot.Press(IDOK);
+        EXPECT_EQ(robot.Answer(IDOK, 10000).substr(0, 29), "A critical error has occured.");
+        EXPECT_EQ(robot.BoxButtons, std::vector<int>{IDOK});
+        EXPECT_TRUE(robot.Closed(5000));
+    });
+    EXPECT_TRUE(WaitForPhaseThread(10000));
+    EXPECT_EQ(RunOutcome, kExitFailed);
+    EXPECT_EQ(Variable("#RAN#"), "<undefined>");
+}
+
 // An entry of the setup file that is damaged is no file in use: the person is told that the
 // setup file may be corrupt, with OK only, and the wizard ends.
 TEST_F(WizardPages, DamagedEntryIsNotRetried)
