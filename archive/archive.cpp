@@ -173,13 +173,9 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 // the archive has one. 0; 8 the destination could not be created or written; 18 the entry's
 // bytes are damaged; 17 the engine file read failed. A destination that could not be written
 // whole and right is removed: no half or damaged file is left behind.
-static int CopyEngineBytes(uint32_t first, uint32_t end, const ArchiveIndexEntry *entry,
-                           const char *destination)
+static int CopyEngineBytesTo(HANDLE out, uint32_t first, uint32_t end,
+                             const ArchiveIndexEntry *entry, const char *destination)
 {
-    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE)
-        return kErrFileNotWritten;
     int result = kOk;
     uint32_t sum = 0;
     for (uint32_t at = first; at < end;) {
@@ -208,30 +204,45 @@ done:
     return result;
 }
 
-// Writes the named entry, or the engine file from its start through that entry.
-static int WriteEntryBytes(const char *name, const char *destination, bool fromImageStart)
+// Writes the named entry, or the engine file from its start through that entry, into `out`
+// (opened for `destination`, and closed here) or, without one, into `destination` created or
+// replaced.
+static int WriteEntryBytes(const char *name, const char *destination, bool fromImageStart,
+                           HANDLE out)
 {
     int result = kErrArchive;
     ArchiveIndexEntry entry;
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry)) {
+        if (out == INVALID_HANDLE_VALUE)
+            out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
-        result = CopyEngineBytes(first, entry.dataOffset + entry.size, &entry, destination);
+        result =
+            out == INVALID_HANDLE_VALUE
+                ? kErrFileNotWritten
+                : CopyEngineBytesTo(out, first, entry.dataOffset + entry.size, &entry, destination);
+        out = INVALID_HANDLE_VALUE;
         if (result == kErrEntryDamaged)
             NoteDamagedEntry(name);
     }
     LeaveCriticalSection(&archiveLock);
+    if (out != INVALID_HANDLE_VALUE) {
+        // The entry is gone from under an open destination: what was made for it goes again.
+        CloseHandle(out);
+        Sys.DeleteFileA(destination); /* best effort */
+    }
     return result;
 }
 
 int ExtractArchiveEntry(const char *name, const char *destination)
 {
-    return WriteEntryBytes(name, destination, false);
+    return WriteEntryBytes(name, destination, false, INVALID_HANDLE_VALUE);
 }
 
 int WriteImageThroughEntry(const char *name, const char *destination)
 {
-    return WriteEntryBytes(name, destination, true);
+    return WriteEntryBytes(name, destination, true, INVALID_HANDLE_VALUE);
 }
 
 uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size)
@@ -289,6 +300,19 @@ uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size)
     default:
         return nullptr;
     }
+}
+
+int CopyEntryToNewFile(const char *source, const char *destination,
+                       void (*created)(const char *destination))
+{
+    if (SourceOf(source) != kFromArchive)
+        return kNotNew;
+    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return kNotNew; /* a file or folder stands there, or the path fails: the usual way */
+    created(destination);
+    return WriteEntryBytes(source, destination, false, out);
 }
 
 int CopyFileOrEntry(const char *source, const char *destination)

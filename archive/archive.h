@@ -35,6 +35,17 @@ uint8_t *LoadFileOrEntry(const char *name, size_t spare, uint32_t *size);
 // platform's file copy of the disk file (0, or 8), or 17 when there is none.
 int CopyFileOrEntry(const char *source, const char *destination);
 
+// For a destination where nothing stands yet, the common case of an installation: when the
+// archive holds `source`, creates `destination` as a new file, calls `created` with it and then
+// writes the entry into it, with the codes of ExtractArchiveEntry. kNotNew when the source is
+// no entry, or the destination could not be made new (a file or folder stands there, or its
+// folder is missing); nothing was changed then. Creating the file outright spares looking its
+// name up first, which costs as much again as the creation on a file system that must read the
+// whole folder to find a name that is not there.
+enum { kNotNew = -1 };
+int CopyEntryToNewFile(const char *source, const char *destination,
+                       void (*created)(const char *destination));
+
 // A file on disk, whole, followed by `spare` zero bytes, for files the engine wrote itself and
 // reads back. Null when it cannot be opened or read whole.
 uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size);

@@ -183,6 +183,19 @@ int CommandCreateDir(const char *argumentStart, const char *lineEnd)
     return result;
 }
 
+static int CopyToOldPlace(const char *source, char *destination, size_t capacity, bool fits);
+
+// The journal's mark for the new file CopyEntryToNewFile made.
+static int newFileMark;
+
+// CopyEntryToNewFile made the destination: the status line names it, and the journal notes a
+// new file, before its bytes are written.
+static void NewFileCreated(const char *destination)
+{
+    ShowStatus("Copying file: %s", destination);
+    newFileMark = JournalFileWriteSeen(destination, INVALID_FILE_ATTRIBUTES);
+}
+
 int CommandCopyFile(const char *argumentStart, const char *lineEnd)
 {
     if (!EnoughArguments(kKwCopyFile, FetchArguments(3, &argumentStart, lineEnd)))
@@ -191,12 +204,30 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
     const char *option = ArgumentSlots[2];
     char destination[kPathSize];
     BeginRealUser();
-    // A folder destination receives the source under the name it is given by.
     bool fits = CopyText(destination, sizeof destination, ArgumentSlots[1]);
+    int result = fits ? CopyEntryToNewFile(source, destination, NewFileCreated) : kNotNew;
+    if (result != kNotNew) {
+        if (result != kOk)
+            JournalWriteFailed(newFileMark);
+        goto done;
+    }
+    result = CopyToOldPlace(source, destination, sizeof destination, fits);
+done:
+    // A damaged setup file is no file in use: SILENT does not cover it.
+    if (result != kOk && result != kErrEntryDamaged && strcmp(option, "SILENT") == 0)
+        result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
+    EndRealUser();
+    return result;
+}
+
+// CopyFile onto a path where something stands (a file to replace, a folder to copy into), or
+// from the disk.
+static int CopyToOldPlace(const char *source, char *destination, size_t capacity, bool fits)
+{
+    // A folder destination receives the source under the name it is given by.
     DWORD attributes = fits ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        fits = AddBackslash(destination, sizeof destination) &&
-               AppendText(destination, sizeof destination, source);
+        fits = AddBackslash(destination, capacity) && AppendText(destination, capacity, source);
         attributes =
             fits && JournalRecording() ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
     }
@@ -208,10 +239,6 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
         if (result != kOk)
             JournalWriteFailed(mark);
     }
-    // A damaged setup file is no file in use: SILENT does not cover it.
-    if (result != kOk && result != kErrEntryDamaged && strcmp(option, "SILENT") == 0)
-        result = fits && PathExists(destination) ? kOk : kErrFileNotWritten;
-    EndRealUser();
     return result;
 }
 
