@@ -30,6 +30,8 @@ struct SystemCallTable {
     LONG(WINAPI *RegOpenCurrentUser)(REGSAM access, PHKEY key);     // Windows 2000 and later
     BOOL(WINAPI *ImpersonateLoggedOnUser)(HANDLE token);            // the NT family
     BOOL(WINAPI *MoveFileExA)(LPCSTR from, LPCSTR to, DWORD flags); // the NT family
+    LONG(WINAPI *RegDeleteKeyExA)
+    (HKEY root, LPCSTR subKey, REGSAM view, DWORD reserved); // XP x64, Vista and later
 };
 
 extern SystemCallTable Sys;

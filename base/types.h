@@ -78,9 +78,10 @@ struct ScriptLine {
     int code;             // the result its command returned
 };
 
-// Told of every command the interpreter runs: `begin` before it, with its line, `end` after it,
-// with its result. Null hooks mean nobody listens.
+// Told of every command the interpreter runs: `begin` before it, with its line and that line's
+// number, `end` after it, with its result. Null hooks mean nobody listens.
 struct CommandObserverHooks {
-    void (*begin)(int phase, const char *lineStart, const char *argumentStart, const char *lineEnd);
+    void (*begin)(int phase, int lineNumber, const char *lineStart, const char *argumentStart,
+                  const char *lineEnd);
     void (*end)(int result);
 };

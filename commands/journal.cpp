@@ -428,11 +428,8 @@ static bool PutBack(const JournalStep *step)
 
 static void DeleteKey(HKEY root, const char *path, REGSAM view)
 {
-    typedef LONG(WINAPI * DeleteKeyEx)(HKEY, LPCSTR, REGSAM, DWORD);
-    DeleteKeyEx deleteKeyEx =
-        (DeleteKeyEx)(void *)GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA");
-    if (view != 0 && deleteKeyEx)
-        deleteKeyEx(root, path, view, 0);
+    if (view != 0 && Sys.RegDeleteKeyExA)
+        Sys.RegDeleteKeyExA(root, path, view, 0);
     else
         RegDeleteKeyA(root, path);
 }

@@ -128,11 +128,9 @@ int CommandCreateRegValDW(const char *argumentStart, const char *lineEnd)
     return SetValue(argumentStart, lineEnd, kKwCreateRegValDW, kErrRegRootDw);
 }
 
-typedef LONG(WINAPI *DeleteKeyExFunction)(HKEY, LPCSTR, REGSAM, DWORD);
-
 // Deletes the key and everything below it in the given view, deepest keys first. Returns
 // whether the key is gone. Each level holds one path buffer, on the heap: trees can be deep.
-static bool DeleteTree(DeleteKeyExFunction deleteKeyEx, HKEY root, const char *path, REGSAM view)
+static bool DeleteTree(HKEY root, const char *path, REGSAM view)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
@@ -146,11 +144,11 @@ static bool DeleteTree(DeleteKeyExFunction deleteKeyEx, HKEY root, const char *p
             ERROR_SUCCESS)
             break;
         // A subkey that stays would be enumerated again and again: give up on this key.
-        emptied = DeleteTree(deleteKeyEx, root, child, view);
+        emptied = DeleteTree(root, child, view);
     }
     free(child);
     RegCloseKey(key);
-    return emptied && deleteKeyEx(root, path, view, 0) == ERROR_SUCCESS;
+    return emptied && Sys.RegDeleteKeyExA(root, path, view, 0) == ERROR_SUCCESS;
 }
 
 int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
@@ -163,16 +161,14 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     REGSAM view = ViewFor(ArgumentSlots[2]);
-    DeleteKeyExFunction deleteKeyEx = (DeleteKeyExFunction)(void *)GetProcAddress(
-        GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA");
     if (root)
         JournalRegistryTree(RootKeyFromName(ArgumentSlots[0]), root, owned, view, path);
     if (!root)
         result = kErrRegRootDeleteKey;
-    else if (view == 0 || !deleteKeyEx)
+    else if (view == 0 || !Sys.RegDeleteKeyExA)
         SHDeleteKeyA(root, path); /* the view this process sees; failures are not reported */
     else
-        DeleteTree(deleteKeyEx, root, path, view); /* failures are not reported */
+        DeleteTree(root, path, view); /* failures are not reported */
     CloseRoot(root, owned);
     EndRealUser();
     return result;

@@ -135,7 +135,7 @@ static bool detailActive;
 static DWORD detailStart;
 static char detailLine[kDetailLineSize];
 
-static void BeginDetail(int phase, const char *lineStart, const char *argumentStart,
+static void BeginDetail(int phase, int lineNumber, const char *lineStart, const char *argumentStart,
                         const char *lineEnd)
 {
     detailActive = GetVariableNumber("#LOGDETAIL#") == 1;
@@ -145,7 +145,7 @@ static void BeginDetail(int phase, const char *lineStart, const char *argumentSt
     while (keywordEnd < lineEnd && !IsScriptWhitespace(*keywordEnd))
         keywordEnd++;
     FormatText(detailLine, sizeof detailLine, "%s line %d, phase %d: %.*s", ScriptName(),
-               LineNumberAt(Script, lineStart), phase, (int)(keywordEnd - lineStart), lineStart);
+               lineNumber, phase, (int)(keywordEnd - lineStart), lineStart);
     // The arguments as the command will see them: split, then expanded.
     const char *cursor = argumentStart;
     char argument[kTextSize];

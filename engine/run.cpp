@@ -234,18 +234,18 @@ int RunEngine(void *instance, const char *commandLine)
         if (!SilentMode)
             ShowMessage(nullptr, IDS_ALREADY_RUNNING, MB_OK | MB_ICONHAND);
         return kExitAlreadyRunning;
-    } else if (SilentMode) {
-        if (RunMode == 0 && GetVariableNumber("#ROLLBACK#") == 1)
-            StartJournal();
-        RunSilently();
     } else {
-        // Only the wizard draws with the fonts; a silent run does not pay for them (asking the
-        // system for its message font loads the display driver).
-        CreateFonts();
         if (RunMode == 0 && GetVariableNumber("#ROLLBACK#") == 1)
             StartJournal();
-        RunWizard();
-        DestroyWizardControls();
+        if (SilentMode) {
+            RunSilently();
+        } else {
+            // Only the wizard draws with the fonts; a silent run does not pay for them (asking
+            // the system for its message font loads the display driver).
+            CreateFonts();
+            RunWizard();
+            DestroyWizardControls();
+        }
     }
 
     // A wizard left during phase 1 does not wait for the worker; it stops at its next command

@@ -222,7 +222,8 @@ void RunPhase(int number)
         if ((!BranchSkipped() || IsConditional(code)) && (code == kKwRun || IsDispatched(code))) {
             CommandFunction command = GetCommand(code);
             if (CommandObserver.begin)
-                CommandObserver.begin(number, position, argument, lineEnd);
+                CommandObserver.begin(number, ScriptLineNumber(position), position, argument,
+                                      lineEnd);
             result = command ? command(argument, lineEnd) : kOk;
             if (CommandObserver.end)
                 CommandObserver.end(result);

@@ -48,9 +48,6 @@ static void PhaseEnded(HWND page)
     SendMessageA(page, WM_COMMAND, IDOK, 0);
 }
 
-// The reply to an error query: the button the person pressed on the message for the code
-// (Retry runs the line again, Cancel ends the worker, the others go on); kReplyAskAgain while
-// the quit question is open; kReplyAbort once the wizard has been left.
 // Leaves the wizard with `outcome`; with a rollback, once the worker has stopped (WizardCancelled
 // stops it at its next command) and what it did has been undone.
 static void LeaveProgress(HWND page, int outcome)
@@ -93,6 +90,9 @@ static void RollBackAndLeave(void)
     LeaveWizard(outcomeAfterRollback);
 }
 
+// The reply to an error query: the button the person pressed on the message for the code
+// (Retry runs the line again, Cancel ends the worker, the others go on); kReplyAskAgain while
+// the quit question is open; kReplyAbort once the wizard has been left.
 static int AnswerErrorQuery(HWND page)
 {
     if (WizardCancelled)

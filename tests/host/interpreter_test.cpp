@@ -120,7 +120,8 @@ TEST_F(ScriptTest, FailedLinesAndObservedCommands)
 {
     static std::vector<std::string> seen;
     seen.clear();
-    CommandObserver.begin = [](int phase, const char *lineStart, const char *, const char *end) {
+    CommandObserver.begin = [](int phase, int, const char *lineStart, const char *,
+                               const char *end) {
         seen.push_back(std::to_string(phase) + ":" + std::string(lineStart, end));
     };
     CommandObserver.end = [](int result) { seen.back() += " -> " + std::to_string(result); };

@@ -31,19 +31,10 @@ bool PlantedKeyExists(void)
     return false;
 }
 
-// Every mark a planted library left in `folder`, by name.
+// Every mark a planted library left in `folder`, by name, one per line.
 std::string MarksIn(const std::string &folder)
 {
-    std::string marks;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.ran").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return marks;
-    do
-        marks += std::string(found.cFileName) + " ";
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return marks;
+    return NamesMatching(folder + "\\*.ran");
 }
 
 class Planting : public WindowsTest

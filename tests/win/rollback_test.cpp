@@ -177,17 +177,8 @@ class Rollback : public WindowsTest
     // product's registry keys and the product records.
     std::string Snapshot()
     {
-        std::string backups;
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((Folder.substr(0, 3) + "~VTBackup*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do
-                backups += std::string("backup ") + found.cFileName + "\n";
-            while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        return FilesBelow(Target) + backups + RegistryBelow(kProductValues) +
-               RegistryBelow(kUninstallEntry);
+        return FilesBelow(Target) + NamesMatching(Folder.substr(0, 3) + "~VTBackup*") +
+               RegistryBelow(kProductValues) + RegistryBelow(kUninstallEntry);
     }
 
     std::string Setup;
