@@ -20,11 +20,14 @@ target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
 
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
+# The reference Zstandard library: the oracle of the decoder's tests and the packer's compressor.
+find_library(ZSTD_LIBRARY zstd REQUIRED)
 include(GoogleTest)
 file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp
      ${CMAKE_SOURCE_DIR}/tests/common/*.cpp)
 add_executable(host_tests ${HOST_TEST_SOURCES} ${MKSETUP_SOURCES})
-target_link_libraries(host_tests PRIVATE setupcore GTest::gtest_main Threads::Threads)
+target_link_libraries(host_tests PRIVATE setupcore GTest::gtest_main Threads::Threads
+                      ${ZSTD_LIBRARY})
 target_compile_options(host_tests PRIVATE ${SETUP_WARNINGS})
 target_compile_definitions(host_tests PRIVATE SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            MKSETUP="$<TARGET_FILE:mksetup>")
@@ -40,6 +43,7 @@ if(SETUP_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
         target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
         target_compile_options(${name} PRIVATE ${SETUP_WARNINGS} -fsanitize=fuzzer)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_libraries(${name} PRIVATE ${ZSTD_LIBRARY})
         # New inputs go to the build tree; the committed seeds are only read.
         set(corpus ${CMAKE_BINARY_DIR}/corpus/${name})
         file(MAKE_DIRECTORY ${corpus})
