@@ -30,6 +30,9 @@ ScriptLine FailedLine;
 char DamagedEntry[kPathSize];
 CommandObserverHooks CommandObserver = {nullptr, nullptr};
 
+int ResourceLanguage = 0x0C07;
+LanguageTextFunction LanguageText = nullptr;
+
 // Writable data, so that the uninstaller writer can find and rewrite it in the image.
 char ModeMarker[16] = "SetupMode:Setup";
 char LinkText[kPathSize] = "www.veltrano.com";

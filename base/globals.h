@@ -34,6 +34,9 @@ extern ScriptLine FailedLine;        // the line of the last command that failed
 extern char DamagedEntry[kPathSize]; // the archive entry last found damaged; empty when none
 extern CommandObserverHooks CommandObserver; // told of every command run; null hooks: nobody
 
+extern int ResourceLanguage; // language ID of the resources the wizard shows (0x0C07: English)
+extern LanguageTextFunction LanguageText; // status formats in the wizard's language; null: English
+
 extern char ModeMarker[16];        // "SetupMode:Setup"; the uninstaller's copy says "Unins"
 extern char LinkText[kPathSize];   // hyperlink text of the wizard pages (#URLTEXT#)
 extern char LinkTarget[kPathSize]; // hyperlink target of the wizard pages (#URLLINK#)

@@ -71,6 +71,10 @@ struct TableLockHooks {
 typedef intptr_t (*ProgressSendFunction)(void *window, unsigned message, uintptr_t wParam,
                                          intptr_t lParam);
 
+// The text of string-table entry `id` in the wizard's language, as UTF-8 into `buffer`; false
+// when that language has none (the caller then uses its English text).
+typedef bool (*LanguageTextFunction)(unsigned id, char *buffer, size_t capacity);
+
 // A line of the loaded script as written, for the log.
 struct ScriptLine {
     int number;           // 1 for the first line of the text; 0 when there is none

@@ -36,6 +36,7 @@ set(WIN_SOURCES
     engine/startup.cpp
     script/phase_thread.cpp
     ui/controls.cpp
+    ui/language.cpp
     ui/messages.cpp
     ui/run_pages.cpp
     ui/setup_pages.cpp
@@ -96,12 +97,17 @@ build_for_both_architectures(${SETUPLIBS}
     -shared -Wl,--kill-at -ladvapi32 -luser32)
 add_custom_target(setuplib ALL DEPENDS ${SETUPLIBS})
 
-# The engine's resources, linked into the engine and into the tests that load its texts.
-add_library(setupres OBJECT resources/setup.rc)
+# The engine's resources, linked into the engine and into the tests that load its texts: the
+# manifest, icons and version, and one file per language of the wizard (every file in
+# resources/lang), each compiled on its own.
+file(GLOB LANGUAGE_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/lang/*.rc)
+add_library(setupres OBJECT resources/setup.rc ${LANGUAGE_RESOURCES})
 target_include_directories(setupres PRIVATE ${ICON_DIR} ${CMAKE_SOURCE_DIR}/resources
                            ${CMAKE_SOURCE_DIR})
 set_source_files_properties(resources/setup.rc PROPERTIES OBJECT_DEPENDS
-    "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/version.h")
+    "${ICON_DIR}/setup.ico;${ICON_DIR}/uninstall.ico;${CMAKE_SOURCE_DIR}/resources/setup.manifest;${CMAKE_SOURCE_DIR}/resources/resource.h;${CMAKE_SOURCE_DIR}/resources/version.h")
+set_source_files_properties(${LANGUAGE_RESOURCES} PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/resources/texts.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
 add_dependencies(setupres icons)
 
 # The engine without an archive: Setup.exe.
@@ -182,6 +188,17 @@ foreach(suite ${WINDOWS_SUITES})
         LABELS windows TIMEOUT 900 SKIP_RETURN_CODE 77
         ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/${prefix};WINEARCH=${arch}")
 endforeach()
+
+# The wizard follows the interface language: Wine takes it from LANG (a locale that
+# scripts/bootstrap generates), here in the 64-bit suite's prefix.
+if(SETUP_TREE STREQUAL "win64")
+    foreach(locale de_DE fr_FR es_ES ja_JP)
+        add_test(NAME win64.language_${locale} COMMAND win_tests
+                 --gtest_filter=Language.FollowsTheInterface)
+        set_tests_properties(win64.language_${locale} PROPERTIES LABELS windows TIMEOUT 300
+            ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;LANG=${locale}.UTF-8;LC_ALL=${locale}.UTF-8")
+    endforeach()
+endif()
 
 # A setup signed with osslsigncode through mksetup pack --sign, installed and uninstalled in a
 # Wine prefix of its own; the signatures and checksums checked with real tools.

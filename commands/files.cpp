@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "commands/journal.h"
 #include "commands/realuser.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -176,7 +177,7 @@ int CommandCreateDir(const char *argumentStart, const char *lineEnd)
     if (!EnoughArguments(kKwCreateDir, FetchArguments(1, &argumentStart, lineEnd)))
         return kErrMissingArgument;
     const char *path = ArgumentSlots[0];
-    ShowStatus("Creating folder: %s", path);
+    ShowStatus(IDS_STATUS_CREATE_FOLDER, "Creating folder: %s", path);
     BeginRealUser();
     int result = CreatePath(path) == 0 ? kOk : kErrFolderNotCreated;
     EndRealUser();
@@ -192,7 +193,7 @@ static int newFileMark;
 // new file, before its bytes are written.
 static void NewFileCreated(const char *destination)
 {
-    ShowStatus("Copying file: %s", destination);
+    ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
     newFileMark = JournalFileWriteSeen(destination, INVALID_FILE_ATTRIBUTES);
 }
 
@@ -231,7 +232,7 @@ static int CopyToOldPlace(const char *source, char *destination, size_t capacity
         attributes =
             fits && JournalRecording() ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
     }
-    ShowStatus("Copying file: %s", destination);
+    ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
     int result = kErrFileNotWritten;
     if (fits) {
         int mark = JournalFileWriteSeen(destination, attributes);
@@ -302,7 +303,7 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
         DWORD attributes = GetFileAttributesA(full);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
-        ShowStatus("Deleting file: %s", full);
+        ShowStatus(IDS_STATUS_DELETE_FILE, "Deleting file: %s", full);
         if (!DeleteWithRetries(full, attempts))
             result = kErrFileNotDeleted;
     } while (FindNextFileA(search, &found));
@@ -317,7 +318,7 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
     if (!EnoughArguments(kKwRemoveDir, FetchArguments(1, &argumentStart, lineEnd)))
         return kErrMissingArgument;
     const char *path = ArgumentSlots[0];
-    ShowStatus("Removing directory: %s", path);
+    ShowStatus(IDS_STATUS_REMOVE_FOLDER, "Removing directory: %s", path);
     BeginRealUser();
     int result = kOk;
     if (strlen(path) >= kPathSize) {

@@ -8,6 +8,7 @@
 #include "commands/files.h"
 #include "commands/journal.h"
 #include "commands/realuser.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -16,7 +17,7 @@ int CommandCopyUninstall(const char *argumentStart, const char *lineEnd)
 {
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
-    ShowStatus("Copying file: %s", ArgumentSlots[0]);
+    ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", ArgumentSlots[0]);
     int mark = JournalFileWrite(ArgumentSlots[0]);
     int result = WriteUninstaller(ArgumentSlots[0]);
     if (result != kOk)
@@ -45,7 +46,7 @@ int CommandPatchFile(const char *argumentStart, const char *lineEnd)
         memcpy(target + targetLength - 3, source + sourceLength - 3, 3);
     else
         fits = false;
-    ShowStatus("Patching file: %s", source);
+    ShowStatus(IDS_STATUS_PATCH_FILE, "Patching file: %s", source);
     BeginRealUser();
     int result = kErrNotPatched;
     if (fits) {

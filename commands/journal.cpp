@@ -7,6 +7,7 @@
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/realuser.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 
 enum StepKind {
@@ -589,10 +590,8 @@ int RollBack(int percent)
 {
     noteCount = 0;
     recording = false;
-    if (ProgressWindow) {
-        CopyText(StatusText, sizeof StatusText, "Rolling back changes");
-        SendProgress(kMsgStatus, 0, (intptr_t)StatusText);
-    }
+    if (ProgressWindow)
+        ShowStatus(IDS_STATUS_ROLL_BACK, "Rolling back changes");
     int total = stepCount;
     rolledBack = total > 0;
     for (int i = total - 1; i >= 0; i--) {

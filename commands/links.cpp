@@ -14,6 +14,7 @@
 #include "commands/files.h"
 #include "commands/journal.h"
 #include "commands/realuser.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -119,7 +120,7 @@ int CommandCreateLink(const char *argumentStart, const char *lineEnd)
         return kErrMissingArgument;
     const char *target = ArgumentSlots[0];
     const char *linkPath = ArgumentSlots[1];
-    ShowStatus("Creating link: %s", linkPath);
+    ShowStatus(IDS_STATUS_CREATE_LINK, "Creating link: %s", linkPath);
     BeginRealUser();
     const char *icon = ArgumentSlots[3][0] ? ArgumentSlots[3] : target;
     int result =
@@ -133,7 +134,7 @@ int CommandChangeNotify(const char *argumentStart, const char *lineEnd)
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
     const char *folder = ArgumentSlots[0];
-    ShowStatus("Applying changes: %s", folder);
+    ShowStatus(IDS_STATUS_NOTIFY_SHELL, "Applying changes: %s", folder);
     BeginRealUser();
     SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA, folder, folder);
     EndRealUser();

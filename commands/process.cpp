@@ -12,6 +12,7 @@
 #include "commands/journal.h"
 #include "commands/realuser.h"
 #include "commands/record.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -133,7 +134,7 @@ bool CloseRunningInstances(const char *name)
 
 int CommandCloseProgram(const char *argumentStart, const char *lineEnd)
 {
-    ShowStatus("Closing program...");
+    ShowStatus(IDS_STATUS_CLOSE_PROGRAM, "Closing program...");
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
     return CloseRunningInstances(ArgumentSlots[0]) ? kErrProgramNotClosed : kOk;
@@ -162,7 +163,7 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
         return kErrNoServiceManager;
     if (FetchArguments(1, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
-    ShowStatus("Stopping service: %s", ArgumentSlots[0]);
+    ShowStatus(IDS_STATUS_STOP_SERVICE, "Stopping service: %s", ArgumentSlots[0]);
     SC_HANDLE manager = OpenServiceManager();
     if (!manager)
         return kErrNoServiceManager;
@@ -300,7 +301,7 @@ int CommandCall(const char *argumentStart, const char *lineEnd)
     // A command line cut short would run something else: one that does not fit is refused.
     bool fits =
         FormatText(command, sizeof command, "\"%s\" %s", ArgumentSlots[0], ArgumentSlots[1]);
-    ShowStatus("Executing: %s", command);
+    ShowStatus(IDS_STATUS_EXECUTE, "Executing: %s", command);
     BeginRealUser();
     int result = kErrNotStarted;
     STARTUPINFOA startup;

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "commands/journal.h"
 #include "commands/realuser.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -91,7 +92,7 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
     const char *path = ArgumentSlots[1];
     const char *name = ArgumentSlots[2];
     const char *value = ArgumentSlots[3];
-    ShowStatus("Creating Registry value: %s=%s", name, value);
+    ShowStatus(IDS_STATUS_REGISTRY_VALUE, "Creating Registry value: %s=%s", name, value);
     bool owned;
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
@@ -156,7 +157,7 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
     if (!FetchFor(kKwDeleteRegKey, &argumentStart, lineEnd))
         return kErrMissingArgument;
     const char *path = ArgumentSlots[1];
-    ShowStatus("Deleting Registry key: %s", path);
+    ShowStatus(IDS_STATUS_DELETE_KEY, "Deleting Registry key: %s", path);
     bool owned;
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
@@ -179,7 +180,7 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
     if (!FetchFor(kKwDeleteRegVal, &argumentStart, lineEnd))
         return kErrMissingArgument;
     const char *name = ArgumentSlots[2];
-    ShowStatus("Deleting Registry value: %s", name);
+    ShowStatus(IDS_STATUS_DELETE_VALUE, "Deleting Registry value: %s", name);
     bool owned;
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;

@@ -158,6 +158,7 @@ static void RunSilently(void)
     SetVariable("#CUSTOMLOC#", "0");
     UseAllUsersFolders();
     RunPhase(0);
+    FollowScriptLanguage();
     if (LastErrorCode == kOk)
         RunPhase(1);
     SetVariable("#EXECUTE#", "0");

@@ -15,6 +15,7 @@
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
+#include "ui/language.h"
 
 const char kMakerUrl[] = "http://www.veltrano.com/";
 
@@ -47,13 +48,28 @@ static void SetFolderVariable(const char *name, int csidl)
     SetVariable(name, path);
 }
 
+// Chooses the wizard's language (`requested`, else the person's) and publishes it with the mode
+// word in that language.
+static void SetLanguageVariables(int requested)
+{
+    char text[kPathSize];
+    FormatText(text, sizeof text, "%d", ChooseLanguage(requested));
+    SetVariable("#LANGUAGE#", text);
+    LoadLanguageString(RunMode == 0 ? IDS_MODE_SETUP : IDS_MODE_UNINSTALL, text, sizeof text);
+    SetVariable("#SETUPMODE#", text);
+}
+
+void FollowScriptLanguage(void)
+{
+    int language = GetVariableNumber("#LANGUAGE#");
+    if (language != ChosenLanguage())
+        SetLanguageVariables(language);
+}
+
 void SetStartupVariables(void)
 {
     char text[kPathSize];
-    text[0] = 0;
-    LoadStringA(GetModuleHandleA(nullptr), RunMode == 0 ? IDS_MODE_SETUP : IDS_MODE_UNINSTALL, text,
-                sizeof text);
-    SetVariable("#SETUPMODE#", text);
+    SetLanguageVariables(0);
     SetVariable("#EULA#", "EULA.txt");
     FormatText(text, sizeof text, "%d", OsCode);
     SetVariable("#OS#", text);
@@ -142,6 +158,7 @@ int SetInstallVariables(void)
     RunPhase(0);
     if (LastErrorCode != kOk)
         return LastErrorCode;
+    FollowScriptLanguage();
 
     if (GetVariable("#INSTALLPATH#", nullptr, 0) < 0) {
         ProductRecord record;

@@ -12,6 +12,10 @@ void ProbeSystem(void);
 // and all-users shell folders (looked up as the logged-on user), #BUYURL#.
 void SetStartupVariables(void);
 
+// Takes the language phase 0 may have forced with #LANGUAGE#: the wizard's language is chosen
+// again from it, and #LANGUAGE# and #SETUPMODE# then tell the choice.
+void FollowScriptLanguage(void);
+
 // Sets #STARTUPDIR#, #STARTMENU# and #DESKTOPDIR# to the all-users folders.
 void UseAllUsersFolders(void);
 

@@ -26,6 +26,27 @@
 #define IDS_NO_64BIT              1043
 #define IDS_SCRIPT_ERROR          1045
 #define IDS_ALREADY_RUNNING       1047
+#define IDS_BROWSE_INSTALL_TITLE  1049
+#define IDS_BROWSE_DATA_TITLE     1051
+
+// Status lines of the progress page, formats with %s only (each language keeps the English
+// number and order of them; one that does not is not used).
+#define IDS_STATUS_FINISHED       1100
+#define IDS_STATUS_CREATE_FOLDER  1101
+#define IDS_STATUS_COPY_FILE      1102
+#define IDS_STATUS_DELETE_FILE    1103
+#define IDS_STATUS_REMOVE_FOLDER  1104
+#define IDS_STATUS_REGISTRY_VALUE 1105
+#define IDS_STATUS_DELETE_KEY     1106
+#define IDS_STATUS_DELETE_VALUE   1107
+#define IDS_STATUS_CREATE_LINK    1108
+#define IDS_STATUS_NOTIFY_SHELL   1109
+#define IDS_STATUS_PATCH_FILE     1110
+#define IDS_STATUS_CLOSE_PROGRAM  1111
+#define IDS_STATUS_STOP_SERVICE   1112
+#define IDS_STATUS_EXECUTE        1113
+#define IDS_STATUS_SET_VARIABLE   1114
+#define IDS_STATUS_ROLL_BACK      1115
 
 // Wizard dialog templates.
 #define IDD_WELCOME            104

@@ -2,13 +2,14 @@
 
 #include "base/globals.h"
 #include "base/text.h"
+#include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
 
 int CommandSet(const char *argumentStart, const char *lineEnd)
 {
-    ShowStatus("Setting variable...");
+    ShowStatus(IDS_STATUS_SET_VARIABLE, "Setting variable...");
     const char *cursor = argumentStart;
     char *name = ArgumentSlots[0];
     char *value = ArgumentSlots[1];

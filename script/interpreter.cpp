@@ -55,11 +55,38 @@ intptr_t SendProgress(unsigned message, uintptr_t wParam, intptr_t lParam)
     return ProgressSend(ProgressWindow, message, wParam, lParam);
 }
 
-void ShowStatus(const char *format, ...)
+// The number of %s conversions in `format`; -1 when it holds any other conversion.
+static int StringConversions(const char *format)
 {
+    int count = 0;
+    for (const char *c = format; *c; c++) {
+        if (*c != '%')
+            continue;
+        c++;
+        if (*c == 's')
+            count++;
+        else if (*c != '%')
+            return -1;
+    }
+    return count;
+}
+
+bool SameStatusConversions(const char *translated, const char *english)
+{
+    int count = StringConversions(translated);
+    return count >= 0 && count == StringConversions(english);
+}
+
+void ShowStatus(unsigned id, const char *format, ...)
+{
+    char translated[kTextSize];
+    const char *used = format;
+    if (LanguageText && LanguageText(id, translated, sizeof translated) &&
+        SameStatusConversions(translated, format))
+        used = translated;
     va_list args;
     va_start(args, format);
-    FormatTextV(StatusText, sizeof StatusText, format, args);
+    FormatTextV(StatusText, sizeof StatusText, used, args);
     va_end(args);
     SendProgress(kMsgStatus, 0, (intptr_t)StatusText);
 }

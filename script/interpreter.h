@@ -34,8 +34,14 @@ void RunPhase(int number);
 // Sends one progress message when ProgressWindow is set; returns the reply (0 when not sent).
 intptr_t SendProgress(unsigned message, uintptr_t wParam, intptr_t lParam);
 
-// Formats the first status line into StatusText (cut at 519 characters) and sends it.
-void ShowStatus(const char *format, ...) PRINTF_LIKE(1, 2);
+// Formats the first status line into StatusText (cut at 519 characters) and sends it. The
+// format is string-table entry `id` in the wizard's language (LanguageText) when it has one
+// with the same %s conversions as `format`, the English one, else `format`.
+void ShowStatus(unsigned id, const char *format, ...) PRINTF_LIKE(2, 3);
+
+// True when `translated` converts exactly as many arguments as `english`, every one with %s
+// (and writes a percent sign only as %%): a translation that does not is never formatted.
+bool SameStatusConversions(const char *translated, const char *english);
 
 // Resets the condition stack, the command table's control commands and the shared state of
 // the script engine to their start values (process start, and between tests).

@@ -8,12 +8,11 @@
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/variables.h"
+#include "ui/language.h"
 
 void LoadExpandedMessage(UINT id, char *buffer, size_t capacity)
 {
-    buffer[0] = 0;
-    if (LoadStringA((HINSTANCE)Instance, id, buffer, (int)capacity) <= 0)
-        buffer[0] = 0;
+    LoadLanguageString(id, buffer, capacity);
     ExpandVariables(buffer, capacity);
 }
 
@@ -23,9 +22,13 @@ int ShowMessage(HWND owner, UINT id, UINT type)
     char caption[kMessageSize] = "#SETUPMODE#";
     LoadExpandedMessage(id, text, sizeof text);
     ExpandVariables(caption, sizeof caption);
+    WCHAR wideText[kMessageSize];
+    WCHAR wideCaption[kMessageSize];
+    ToWide(text, wideText, kMessageSize);
+    ToWide(caption, wideCaption, kMessageSize);
     if (owner)
         SetForegroundWindow(owner);
-    return MessageBoxA(owner, text, caption, type);
+    return MessageBoxW(owner, wideText, wideCaption, type);
 }
 
 int ShowErrorMessage(HWND owner, int code)
@@ -68,13 +71,18 @@ int ShowErrorMessage(HWND owner, int code)
     return ShowMessage(owner, id, buttons | MB_ICONHAND);
 }
 
+// A control's text (at most 259 characters) expanded. In UTF-8 each of them may take three
+// bytes, so the text is expanded in a message-sized buffer.
 static void ExpandWindowText(HWND window)
 {
-    char text[kTextSize];
-    text[0] = 0;
-    GetWindowTextA(window, text, kPathSize);
+    WCHAR wide[kMessageSize];
+    wide[0] = 0;
+    GetWindowTextW(window, wide, kPathSize);
+    char text[kMessageSize];
+    FromWide(wide, text, sizeof text);
     ExpandVariables(text, sizeof text);
-    SetWindowTextA(window, text);
+    ToWide(text, wide, kMessageSize);
+    SetWindowTextW(window, wide);
 }
 
 static BOOL CALLBACK ExpandChild(HWND child, LPARAM defaultId)

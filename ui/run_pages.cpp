@@ -15,6 +15,7 @@
 #include "script/interpreter.h"
 #include "script/phase_thread.h"
 #include "script/variables.h"
+#include "ui/language.h"
 #include "ui/messages.h"
 #include "ui/wizard.h"
 
@@ -43,7 +44,9 @@ static void PhaseEnded(HWND page)
     // The uninstaller's phase goes on past failures; they still make the run a failed one.
     if (LastErrorCode != kOk)
         RunOutcome = kExitFailed;
-    SetDlgItemTextA(page, IDC_STATUS, "Finished");
+    WCHAR finished[kPathSize];
+    LoadLanguageStringW(IDS_STATUS_FINISHED, finished, kPathSize);
+    SetDlgItemTextW(page, IDC_STATUS, finished);
     EnableWindow(GetDlgItem(page, IDOK), TRUE);
     SendMessageA(page, WM_COMMAND, IDOK, 0);
 }
@@ -113,9 +116,12 @@ static int AnswerErrorQuery(HWND page)
 static bool HandlePhaseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case kMsgStatus:
-        SetDlgItemTextA(page, wParam == 0 ? IDC_STATUS : IDC_STATUS2, (const char *)lParam);
+    case kMsgStatus: {
+        WCHAR text[kTextSize];
+        ToWide((const char *)lParam, text, kTextSize);
+        SetDlgItemTextW(page, wParam == 0 ? IDC_STATUS : IDC_STATUS2, text);
         return true;
+    }
     case kMsgProgress:
         shownPercent = (int)wParam;
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, wParam, 0);

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "archive/archive.h"
 #include "base/globals.h"
@@ -15,6 +16,7 @@
 #include "commands/record.h"
 #include "resources/resource.h"
 #include "script/variables.h"
+#include "ui/language.h"
 #include "ui/messages.h"
 #include "ui/wizard.h"
 
@@ -213,38 +215,44 @@ static void InitDirectoryPage(HWND page)
 static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM path)
 {
     if (message == BFFM_INITIALIZED)
-        SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, path);
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, path);
     return 0;
 }
 
-// Lets the user pick a folder for the edit. For the installation folder the product name is
-// appended as the last path component.
-static void BrowseForFolder(HWND page, int editId, const char *title, bool appendProgram)
+// Lets the user pick a folder for the edit, under the title string `titleId`. For the
+// installation folder the product name is appended as the last path component.
+static void BrowseForFolder(HWND page, int editId, UINT titleId, bool appendProgram)
 {
-    char current[kPathSize] = "";
-    GetDlgItemTextA(page, editId, current, sizeof current);
-    StripBackslashes(current);
-    BROWSEINFOA info;
+    WCHAR current[kPathSize] = L"";
+    GetDlgItemTextW(page, editId, current, kPathSize);
+    for (size_t n = wcslen(current); n > 0 && current[n - 1] == L'\\'; n--)
+        current[n - 1] = 0;
+    WCHAR title[kPathSize];
+    LoadLanguageStringW(titleId, title, kPathSize);
+    BROWSEINFOW info;
     ZeroMemory(&info, sizeof info);
     info.hwndOwner = page;
     info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = BrowseCallback;
     info.lParam = (LPARAM)current;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&info);
     if (!chosen)
         return;
-    char path[kTextSize] = "";
-    bool found = SHGetPathFromIDListA(chosen, path) != FALSE;
+    WCHAR wide[kPathSize] = L"";
+    bool found = SHGetPathFromIDListW(chosen, wide) != FALSE;
     CoTaskMemFree(chosen);
     if (!found)
         return;
+    char path[kMessageSize];
+    FromWide(wide, path, sizeof path);
     if (appendProgram) {
         AddBackslash(path, sizeof path);
         AppendText(path, sizeof path, "#PROGRAM#");
         ExpandVariables(path, sizeof path);
     }
-    SetDlgItemTextA(page, editId, path);
+    ToWide(path, wide, kPathSize);
+    SetDlgItemTextW(page, editId, wide);
 }
 
 static void SetFromAllOrUser(const char *name, const char *allName, const char *userName, bool all)
@@ -314,10 +322,10 @@ INT_PTR CALLBACK DirectoryPageProc(HWND page, UINT message, WPARAM wParam, LPARA
         SwitchPage(page, IDD_LICENSE, LicensePageProc);
         break;
     case IDC_BROWSE_INSTALL:
-        BrowseForFolder(page, IDC_INSTALL_PATH, "Select Installation Folder", true);
+        BrowseForFolder(page, IDC_INSTALL_PATH, IDS_BROWSE_INSTALL_TITLE, true);
         break;
     case IDC_BROWSE_CUSTOM:
-        BrowseForFolder(page, IDC_CUSTOM_PATH, "Select Configuration Data Folder", false);
+        BrowseForFolder(page, IDC_CUSTOM_PATH, IDS_BROWSE_DATA_TITLE, false);
         break;
     case IDC_DATA_DEFAULT:
     case IDC_DATA_CUSTOM:

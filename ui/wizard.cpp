@@ -7,6 +7,7 @@
 #include "base/results.h"
 #include "base/syscalls.h"
 #include "resources/resource.h"
+#include "ui/language.h"
 #include "ui/messages.h"
 
 PageControls WelcomeControls;
@@ -15,6 +16,14 @@ PageControls DirectoryControls;
 PageControls ProgressControls;
 PageControls FinishControls;
 CHyperlinkWnd FolderLink;
+
+// Creates page `templateId` of the wizard's language in the frame.
+static void CreatePage(HWND frame, int templateId, DLGPROC procedure)
+{
+    const DLGTEMPLATE *page = LanguageDialog(templateId);
+    if (page)
+        CreateDialogIndirectParamW((HINSTANCE)Instance, page, frame, procedure, 0);
+}
 
 static INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -25,12 +34,7 @@ static INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam,
         ExpandDialogTexts(frame);
         SetClassLongPtrA(frame, GCLP_HICON,
                          (LONG_PTR)LoadIconA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDI_SETUP)));
-        if (RunMode == 1)
-            CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_UNINSTALL_WELCOME), frame,
-                               WelcomePageProc, 0);
-        else
-            CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_WELCOME), frame,
-                               WelcomePageProc, 0);
+        CreatePage(frame, RunMode == 1 ? IDD_UNINSTALL_WELCOME : IDD_WELCOME, WelcomePageProc);
         return TRUE;
     case WM_COMMAND:
         // Enter, Escape and the close box arrive here; the page decides what they do.
@@ -55,7 +59,9 @@ void RunWizard(void)
         initControls(&controls);
     // The folder browser and the shell calls of phase 2 want COM on this thread.
     bool com = SUCCEEDED(CoInitialize(nullptr)); /* an apartment, as on every system */
-    DialogBoxParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDD_FRAME), nullptr, FrameDialogProc, 0);
+    const DLGTEMPLATE *frame = LanguageDialog(IDD_FRAME);
+    if (frame)
+        DialogBoxIndirectParamW((HINSTANCE)Instance, frame, nullptr, FrameDialogProc, 0);
     FrameWindow = nullptr;
     CurrentPage = nullptr;
     ProgressWindow = nullptr;
@@ -65,8 +71,7 @@ void RunWizard(void)
 
 void SwitchPage(HWND page, int templateId, DLGPROC procedure)
 {
-    CreateDialogParamA((HINSTANCE)Instance, MAKEINTRESOURCEA(templateId), (HWND)FrameWindow,
-                       procedure, 0);
+    CreatePage((HWND)FrameWindow, templateId, procedure);
     EndDialog(page, 1);
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "base/text.h"
+
 namespace
 {
 
@@ -56,6 +58,42 @@ TEST_F(ScriptTest, ErrorCommand)
 
     Run("PhaseBegin 1\r\nError\r\nPhaseEnd\r\n", 1, false);
     EXPECT_EQ(LastErrorCode, kErrMissingArgument);
+}
+
+// The status format a translation gives, for the hook below.
+const char *translatedStatus = nullptr;
+
+bool TranslateStatus(unsigned, char *buffer, size_t capacity)
+{
+    if (!translatedStatus)
+        return false;
+    CopyText(buffer, capacity, translatedStatus);
+    return true;
+}
+
+// A status line takes the wizard's language where its translation converts the same arguments,
+// else the English format: a translation never reaches the formatter with other conversions.
+TEST_F(ScriptTest, StatusLinesInTheWizardsLanguage)
+{
+    struct Case {
+        const char *translation;
+        const char *shown;
+    } cases[] = {
+        {"Datei wird kopiert: %s", "Datei wird kopiert: a.txt"},
+        {"100%% %s", "100% a.txt"},
+        {"%s %s", "Copying file: a.txt"},
+        {"Kopiere %d", "Copying file: a.txt"},
+        {"Kopiere", "Copying file: a.txt"},
+        {"%", "Copying file: a.txt"},
+        {nullptr, "Copying file: a.txt"},
+    };
+    LanguageText = TranslateStatus;
+    for (const Case &c : cases) {
+        translatedStatus = c.translation;
+        ShowStatus(1102, "Copying file: %s", "a.txt");
+        EXPECT_STREQ(StatusText, c.shown) << (c.translation ? c.translation : "none");
+    }
+    LanguageText = nullptr;
 }
 
 TEST_F(ScriptTest, StatusLines)

@@ -103,8 +103,8 @@ void CollectPlaceholders(const std::string &text, std::set<std::string> *names)
 // message texts (not the self-removal batch, whose #MODULEFN# is no variable).
 std::set<std::string> BuiltInVariables(void)
 {
-    std::vector<std::string> files = {"engine/startup.cpp", "engine/run.cpp",
-                                      "resources/dialogs.rc"};
+    std::vector<std::string> files = {"engine/startup.cpp", "engine/run.cpp", "resources/texts.rc",
+                                      "resources/lang/en.rc"};
     for (const char *folder : {"ui", "commands", "script"}) {
         std::vector<std::string> more = SourcesIn(folder, ".cpp");
         files.insert(files.end(), more.begin(), more.end());
@@ -112,11 +112,6 @@ std::set<std::string> BuiltInVariables(void)
     std::set<std::string> names;
     for (const std::string &file : files)
         CollectPlaceholders(ReadSource(file), &names);
-    std::string resources = ReadSource("resources/setup.rc");
-    size_t table = resources.find("STRINGTABLE");
-    size_t end = table == std::string::npos ? table : resources.find("\nEND", table);
-    if (end != std::string::npos)
-        CollectPlaceholders(resources.substr(table, end - table), &names);
     return names;
 }
 

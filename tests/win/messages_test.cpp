@@ -4,6 +4,7 @@
 #include "base/text.h"
 #include "resources/resource.h"
 #include "tests/win/robot.h"
+#include "ui/language.h"
 #include "ui/messages.h"
 
 namespace
@@ -36,12 +37,12 @@ TEST_F(Messages, CodeToMessageMap)
 TEST_F(Messages, StringTableHoldsTheTextsAsQuoted)
 {
     char text[kMessageSize];
-    LoadStringA((HINSTANCE)Instance, IDS_CRITICAL_ERROR, text, sizeof text);
+    LoadLanguageString(IDS_CRITICAL_ERROR, text, sizeof text);
     EXPECT_STREQ(text, "A critical error has occured. #SETUPMODE# can not continue.\n"
                        "Maybe the #SETUPMODE# file is corrupt!");
-    LoadStringA((HINSTANCE)Instance, IDS_MODE_UNINSTALL, text, sizeof text);
+    LoadLanguageString(IDS_MODE_UNINSTALL, text, sizeof text);
     EXPECT_STREQ(text, "Uninstall");
-    // The whole table is in German (Austria).
+    // The whole English table is in German (Austria).
     HRSRC block = FindResourceExA(nullptr, RT_STRING, MAKEINTRESOURCEA(IDS_CONFIRM_QUIT / 16 + 1),
                                   MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN));
     EXPECT_NE(block, nullptr);

@@ -338,13 +338,29 @@ class WizardRobot
         return (LRESULT)result;
     }
 
+    // A window's text in UTF-8, whatever the system's code page.
     static std::string TextOf(HWND window)
     {
-        char text[4096];
+        WCHAR text[4096];
         text[0] = 0;
-        if (Send(window, WM_GETTEXT, sizeof text, (LPARAM)text) < 0)
+        DWORD_PTR result = 0;
+        if (!window || !SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)text, SMTO_NORMAL,
+                                            5000, &result))
             return "<no control>";
-        return text;
+        char utf8[4096 * 3];
+        utf8[0] = 0;
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        return utf8;
+    }
+
+    // A top-level window's caption in UTF-8, read without sending it a message.
+    static std::string CaptionOf(HWND window)
+    {
+        WCHAR text[512] = L"";
+        GetWindowTextW(window, text, 512);
+        char utf8[512 * 3] = "";
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        return utf8;
     }
 
     static std::string ClassOf(HWND window)
@@ -379,10 +395,8 @@ class WizardRobot
     static BOOL CALLBACK VisitTopLevel(HWND window, LPARAM data)
     {
         Search *s = (Search *)data;
-        char text[256] = "";
-        GetWindowTextA(window, text, sizeof text);
-        if (strcmp(text, s->caption) != 0 || !IsWindowVisible(window) ||
-            ClassOf(window) != "#32770")
+        if (!IsWindowVisible(window) || ClassOf(window) != "#32770" ||
+            CaptionOf(window) != s->caption)
             return TRUE;
         if (s->messageBox && !GetDlgItem(window, 0xFFFF))
             return TRUE;
