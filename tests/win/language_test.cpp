@@ -121,6 +121,9 @@ class Language : public WindowsTest
     {
         WindowsTest::SetUp();
         Engine = Path("Setup.exe");
+        // A product of this process alone: the suites and the interface-language runs share a
+        // prefix, and one product's setups do not run side by side.
+        Program = "Lingo" + std::to_string(GetCurrentProcessId());
         ASSERT_TRUE(CopyFileA(BuildPath("Setup.exe").c_str(), Engine.c_str(), FALSE));
     }
 
@@ -128,8 +131,9 @@ class Language : public WindowsTest
     {
         std::string force =
             requested ? "  Set #LANGUAGE#, " + std::to_string(requested) + "\r\n" : "";
-        WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\n" + force +
-                                             "  Set #PROGRAM#, Lingo\r\n"
+        WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\n" + force + "  Set #PROGRAM#, " +
+                                             Program +
+                                             "\r\n"
                                              "  Set #VERSION#, 1.0\r\n"
                                              "PhaseEnd\r\n"
                                              "PhaseBegin 1\r\n"
@@ -142,7 +146,7 @@ class Language : public WindowsTest
     {
         WriteScript(c.requested);
         RunningProgram setup(StartProgram(Engine, "", Folder));
-        std::string caption = std::string(c.speech.mode) + " - Lingo v1.0";
+        std::string caption = std::string(c.speech.mode) + " - " + Program + " v1.0";
         WizardRobot wizard(caption.c_str(), c.speech.mode);
         ASSERT_TRUE(wizard.Open()) << c.requested << ": no wizard captioned " << caption;
         ASSERT_TRUE(wizard.On(kWelcomePage)) << c.requested;
@@ -157,7 +161,7 @@ class Language : public WindowsTest
     void ExpectSilentRun(const Case &c)
     {
         WriteScript(c.requested);
-        std::string target = Path("Lingo");
+        std::string target = Path(Program);
         EXPECT_EQ(RunProgram(Engine, "\"" + target + "\"", Folder), 0u) << c.requested;
         EXPECT_TRUE(Exists(target + "\\" + std::to_string(c.chosen))) << c.requested;
         std::string log = ReadFileText(Engine + ".log");
@@ -167,6 +171,7 @@ class Language : public WindowsTest
     }
 
     std::string Engine;
+    std::string Program;
 };
 
 TEST_F(Language, ScriptForcesEachLanguage)
