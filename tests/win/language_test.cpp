@@ -129,16 +129,13 @@ class Language : public WindowsTest
 
     void WriteScript(int requested)
     {
-        std::string force =
-            requested ? "  Set #LANGUAGE#, " + std::to_string(requested) + "\r\n" : "";
-        WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\n" + force + "  Set #PROGRAM#, " +
-                                             Program +
-                                             "\r\n"
-                                             "  Set #VERSION#, 1.0\r\n"
-                                             "PhaseEnd\r\n"
-                                             "PhaseBegin 1\r\n"
-                                             "  CreateDir \"#INSTALLPATH#\\#LANGUAGE#\"\r\n"
-                                             "PhaseEnd\r\n");
+        std::string script = "PhaseBegin 0\r\n";
+        if (requested)
+            script += "  Set #LANGUAGE#, " + std::to_string(requested) + "\r\n";
+        script += "  Set #PROGRAM#, " + Program + "\r\n";
+        script += "  Set #VERSION#, 1.0\r\nPhaseEnd\r\n";
+        script += "PhaseBegin 1\r\n  CreateDir \"#INSTALLPATH#\\#LANGUAGE#\"\r\nPhaseEnd\r\n";
+        WriteFileText(Path("Setup.vis"), script);
     }
 
     // Opens the wizard, reads its welcome page and leaves it with Cancel.
