@@ -56,23 +56,114 @@ static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t cou
     return ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count;
 }
 
-static void CloseArchive(void)
-{
-    if (EngineFile)
-        CloseHandle((HANDLE)EngineFile);
-    EngineFile = nullptr;
-    FreeArchiveIndex(&ArchiveIndex);
-    ArchiveStart = 0;
-}
-
 // What the engine file turned out to carry when it was last looked at.
 enum EngineFileKind {
     kEngineUnread,      // not looked at yet, or it could not be opened or read
     kEngineWithArchive, // an archive, found and indexed
     kEngineBare,        // nothing after the image: the vendor's engine, run beside its scripts
     kEngineDamaged,     // bytes after the image that do not hold an archive
+    kEngineGone,        // ReleaseEngineFile gave up the held file: nothing is read any more
 };
 static int engineKind = kEngineUnread;
+
+static bool engineFileHeld; // HoldEngineFile took the file for the whole run
+static uint32_t engineLength;
+
+static void CloseArchive(void)
+{
+    if (EngineFile && !engineFileHeld)
+        CloseHandle((HANDLE)EngineFile);
+    if (!engineFileHeld)
+        EngineFile = nullptr;
+    FreeArchiveIndex(&ArchiveIndex);
+    ArchiveStart = 0;
+}
+
+// True unless the system tells that `file` is another file than the one the running image was
+// loaded from: the setup's file can be renamed while it runs, and another put under its name
+// before the engine opened it. The file the image is mapped from is found by the name the system
+// knows it by now, and compared with `file` by volume and file index. Systems without the query
+// (before Windows 2000) cannot tell, and are believed.
+static bool IsRunningImage(HANDLE file)
+{
+    typedef DWORD(WINAPI * MappedName)(HANDLE, LPVOID, LPWSTR, DWORD);
+    MappedName mappedName = (MappedName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                               "K32GetMappedFileNameW");
+    HMODULE psapi = mappedName ? nullptr : LoadSystemLibrary("psapi.dll");
+    if (psapi)
+        mappedName = (MappedName)(void *)GetProcAddress(psapi, "GetMappedFileNameW");
+    if (!mappedName)
+        return true;
+    // The name comes in the system's device form (\Device\HarddiskVolume1\...), which a prefix
+    // makes a path to open; Wine gives the form of a drive's path (\??\C:\...).
+    typedef HANDLE(WINAPI * OpenWide)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                      HANDLE);
+    OpenWide openWide =
+        (OpenWide)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateFileW");
+    WCHAR name[2 * kPathSize];
+    WCHAR path[2 * kPathSize + 16];
+    DWORD n = mappedName(GetCurrentProcess(), Instance ? Instance : GetModuleHandleA(nullptr), name,
+                         sizeof name / sizeof *name);
+    bool named = openWide && n > 0 && n < sizeof name / sizeof *name;
+    if (named) {
+        const WCHAR *prefix = L"\\\\?\\GLOBALROOT";
+        const WCHAR *rest = name;
+        if (wcsncmp(name, L"\\??\\", 4) == 0) {
+            prefix = L"\\\\?\\";
+            rest = name + 4;
+        }
+        size_t prefixLength = wcslen(prefix);
+        memcpy(path, prefix, prefixLength * sizeof *path);
+        memcpy(path + prefixLength, rest, (wcslen(rest) + 1) * sizeof *path);
+    }
+    HANDLE image = named ? openWide(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr)
+                         : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION mine;
+    BY_HANDLE_FILE_INFORMATION loaded;
+    bool same = image != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &mine) &&
+                GetFileInformationByHandle(image, &loaded) &&
+                mine.dwVolumeSerialNumber == loaded.dwVolumeSerialNumber &&
+                mine.nFileIndexHigh == loaded.nFileIndexHigh &&
+                mine.nFileIndexLow == loaded.nFileIndexLow;
+    if (image != INVALID_HANDLE_VALUE)
+        CloseHandle(image);
+    if (psapi)
+        FreeLibrary(psapi);
+    return same;
+}
+
+bool HoldEngineFile(void)
+{
+    EnterCriticalSection(&archiveLock);
+    CloseArchive();
+    engineFileHeld = false;
+    // Nobody may write, rename or delete the file while this run reads its archive from it.
+    HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE && !IsRunningImage(file)) {
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        EngineFile = file;
+        engineLength = GetFileSize(file, nullptr);
+        engineFileHeld = true;
+    }
+    engineKind = kEngineUnread;
+    LeaveCriticalSection(&archiveLock);
+    return engineFileHeld;
+}
+
+void ReleaseEngineFile(void)
+{
+    EnterCriticalSection(&archiveLock);
+    engineFileHeld = false;
+    CloseArchive();
+    engineKind = kEngineGone;
+    LeaveCriticalSection(&archiveLock);
+}
 
 // Makes the engine file open and its archive indexed. False when the file cannot be read or
 // carries no archive; engineKind then tells which. Called under the lock.
@@ -80,17 +171,24 @@ static bool OpenArchive(void)
 {
     if (ArchiveStart != 0 && EngineFile)
         return true;
+    // A held file is looked at once: what it carries does not change during the run, and no
+    // other file is ever opened in its stead.
+    if (engineFileHeld ? engineKind != kEngineUnread : engineKind == kEngineGone)
+        return false;
     CloseArchive();
     engineKind = kEngineUnread;
     if (!copyBlock)
         copyBlock = (uint8_t *)malloc(kCopyBlock);
     if (!copyBlock)
         return false;
-    HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = engineFileHeld ? (HANDLE)EngineFile
+                                 : CreateFileA(EngineFilePath, GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD length = GetFileSize(file, nullptr);
+    engineLength = length;
     ArchiveReader reader = {ReadEngineAt, file, length, copyBlock, kCopyBlock, 0, 0};
     uint32_t start = length == INVALID_FILE_SIZE ? 0 : LocateArchiveThrough(&reader);
     if (start == 0) {
@@ -102,7 +200,8 @@ static bool OpenArchive(void)
             size_t limit = ArchiveLimit(copyBlock, head, length);
             engineKind = HasAppendedData(copyBlock, head, limit) ? kEngineDamaged : kEngineBare;
         }
-        CloseHandle(file);
+        if (!engineFileHeld)
+            CloseHandle(file);
         return false;
     }
     BuildArchiveIndex(&reader, start, &ArchiveIndex); /* what was indexed before a failure stays */
@@ -243,6 +342,67 @@ int ExtractArchiveEntry(const char *name, const char *destination)
 int WriteImageThroughEntry(const char *name, const char *destination)
 {
     return WriteEntryBytes(name, destination, true, INVALID_HANDLE_VALUE);
+}
+
+// Makes the engine file open, whether or not it carries an archive. Called under the lock.
+static bool EngineFileOpen(void)
+{
+    return OpenArchive() || (engineFileHeld && EngineFile);
+}
+
+int WriteEngineFileTo(const char *destination)
+{
+    int result = kErrArchive;
+    ArchiveIndexEntry whole;
+    memset(&whole, 0, sizeof whole);
+    EnterCriticalSection(&archiveLock);
+    if (EngineFileOpen() && engineLength != INVALID_FILE_SIZE) {
+        HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        result = out == INVALID_HANDLE_VALUE
+                     ? kErrFileNotWritten
+                     : CopyEngineBytesTo(out, 0, engineLength, &whole, destination);
+    }
+    LeaveCriticalSection(&archiveLock);
+    return result;
+}
+
+uint8_t *ReadEngineStart(uint32_t limit, uint32_t *size)
+{
+    uint8_t *buffer = nullptr;
+    EnterCriticalSection(&archiveLock);
+    if (EngineFileOpen() && engineLength != INVALID_FILE_SIZE) {
+        uint32_t count = engineLength < limit ? engineLength : limit;
+        buffer = (uint8_t *)malloc(count ? count : 1);
+        if (buffer && ReadEngineAt(EngineFile, 0, buffer, count)) {
+            *size = count;
+        } else {
+            free(buffer);
+            buffer = nullptr;
+        }
+    }
+    LeaveCriticalSection(&archiveLock);
+    return buffer;
+}
+
+bool SameAsEngineFile(void *file)
+{
+    const uint32_t kCompareBlock = 65536;
+    static uint8_t other[kCompareBlock];
+    bool same = false;
+    EnterCriticalSection(&archiveLock);
+    if (EngineFileOpen() && engineLength != INVALID_FILE_SIZE &&
+        GetFileSize((HANDLE)file, nullptr) == engineLength) {
+        same = true;
+        for (uint32_t at = 0; same && at < engineLength;) {
+            uint32_t count = engineLength - at < kCompareBlock ? engineLength - at : kCompareBlock;
+            same = ReadEngineAt(EngineFile, at, copyBlock, count) &&
+                   ReadEngineAt(file, at, other, count) && memcmp(copyBlock, other, count) == 0;
+            at += count;
+        }
+    }
+    LeaveCriticalSection(&archiveLock);
+    return same;
 }
 
 uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size)

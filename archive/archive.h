@@ -58,3 +58,21 @@ bool EngineIsBare(void);
 // which ends at its end marker: a setup that was cut or damaged on its way fails this. The
 // uninstaller's archive has no end marker by design.
 bool ArchiveIsComplete(void);
+
+// Opens the engine file once for the rest of the run (until ReleaseEngineFile), shared for
+// reading only, so that nobody can change, rename or delete it meanwhile; every archive access
+// then reads through that handle and never opens the file by its name again. False when it
+// cannot be opened or is not the file the running image was loaded from (the setup's file was
+// replaced before this): nothing is then read from the archive at all.
+bool HoldEngineFile(void);
+// Closes the held engine file (the uninstaller, to move its own file); nothing is read after.
+void ReleaseEngineFile(void);
+
+// Writes the whole engine file, as it is, into a new file at `destination` (an existing one is
+// not replaced). 0; 8 the destination could not be created or written (and is removed); 17 the
+// engine file could not be read.
+int WriteEngineFileTo(const char *destination);
+// The first `limit` bytes of the engine file (all of a shorter one); null when it cannot be read.
+uint8_t *ReadEngineStart(uint32_t limit, uint32_t *size);
+// True when the open file `file` holds exactly the engine file's bytes.
+bool SameAsEngineFile(void *file);

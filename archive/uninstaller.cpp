@@ -102,11 +102,12 @@ done:
 // EngineImageCrc of the running engine's file.
 static bool OwnImageCrc(uint32_t *crc)
 {
-    size_t size = 0;
-    uint8_t *headers = ReadFileStart(EngineFilePath, 4096, &size);
+    uint32_t size = 0;
+    uint8_t *headers = ReadEngineStart(4096, &size);
     size_t imageEnd = headers ? ImageEndOffset(headers, size) : 0;
     free(headers);
-    uint8_t *image = imageEnd ? ReadFileStart(EngineFilePath, imageEnd, &size) : nullptr;
+    uint8_t *image =
+        imageEnd && imageEnd <= UINT32_MAX ? ReadEngineStart((uint32_t)imageEnd, &size) : nullptr;
     bool known = image && size == imageEnd && EngineImageCrc(image, size, crc);
     free(image);
     return known;

@@ -28,6 +28,7 @@ enum ResultCode {
     kErrNotStarted = 27,
     kErrPhaseMissing = 28,
     kErrScriptError = 29,
+    kErrFolderNotTrusted = 30, // the installation folder exists, and is not the administrators'
 };
 
 // Exit codes of the process, as deployment tools read them.

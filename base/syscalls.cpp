@@ -1,6 +1,7 @@
 #include "base/syscalls.h"
 
 #include "base/results.h"
+#include "base/security.h"
 #include "base/text.h"
 
 SystemCallTable Sys;
@@ -37,6 +38,12 @@ void ResetSystemCalls(void)
         (BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExA");
     Sys.RegDeleteKeyExA = (LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD))(void *)GetProcAddress(
         advapi, "RegDeleteKeyExA");
+    Sys.GetSecurityInfo = (DWORD(WINAPI *)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *,
+                                           PSID *, PACL *, PACL *, PSECURITY_DESCRIPTOR *))(
+        void *)GetProcAddress(advapi, "GetSecurityInfo");
+    Sys.SetSecurityInfo =
+        (DWORD(WINAPI *)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL))(
+            void *)GetProcAddress(advapi, "SetSecurityInfo");
     // By ordinal: older shell libraries export it under no name; without it, as on systems
     // that have no administrators, everyone counts as one.
     Sys.IsUserAnAdmin = (BOOL(WINAPI *)(void))(void *)GetProcAddress(
@@ -92,25 +99,9 @@ HMODULE LoadSystemLibrary(const char *name)
 
 bool CreateGuardedFolder(const char *path)
 {
-    typedef BOOL(WINAPI * FromText)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
-    FromText fromText = (FromText)(void *)GetProcAddress(
-        GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    SECURITY_ATTRIBUTES security;
-    security.nLength = sizeof security;
-    security.lpSecurityDescriptor = nullptr;
-    security.bInheritHandle = FALSE;
     // P: nothing handed down from above; full access for the system and administrators, handed
     // down to what is made inside.
-    if (fromText && Sys.IsUserAnAdmin() &&
-        !fromText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1 /* SDDL_REVISION_1 */,
-                  &security.lpSecurityDescriptor, nullptr))
-        security.lpSecurityDescriptor = nullptr;
-    BOOL made = Sys.CreateDirectoryA(path, security.lpSecurityDescriptor ? &security : nullptr);
-    DWORD error = GetLastError();
-    if (security.lpSecurityDescriptor)
-        LocalFree(security.lpSecurityDescriptor);
-    SetLastError(error);
-    return made != FALSE;
+    return CreateFolderWithAccess(path, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 }
 
 bool PathExists(const char *path)

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 struct SystemCallTable {
     HANDLE(WINAPI *CreateFileA)
     (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
@@ -32,6 +34,12 @@ struct SystemCallTable {
     BOOL(WINAPI *MoveFileExA)(LPCSTR from, LPCSTR to, DWORD flags); // the NT family
     LONG(WINAPI *RegDeleteKeyExA)
     (HKEY root, LPCSTR subKey, REGSAM view, DWORD reserved); // XP x64, Vista and later
+    DWORD(WINAPI *GetSecurityInfo)
+    (HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID *owner, PSID *group,
+     PACL *dacl, PACL *sacl, PSECURITY_DESCRIPTOR *descriptor); // the NT family
+    DWORD(WINAPI *SetSecurityInfo)
+    (HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID owner, PSID group,
+     PACL dacl, PACL sacl); // the NT family
 };
 
 extern SystemCallTable Sys;

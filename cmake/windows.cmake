@@ -17,6 +17,7 @@ endif()
 set(NEWER_WINDOWS WINVER=0x0601 _WIN32_WINNT=0x0601 _WIN32_IE=0x0800)
 
 set(WIN_SOURCES
+    base/security.cpp
     base/syscalls.cpp
     archive/archive.cpp
     archive/uninstaller.cpp

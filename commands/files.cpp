@@ -8,6 +8,7 @@
 
 #include "archive/archive.h"
 #include "base/globals.h"
+#include "base/security.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/journal.h"
@@ -38,10 +39,35 @@ void StripBackslashes(char *path)
         path[--length] = 0;
 }
 
+// True when `inner` is `outer` or lies below it (ignoring case and trailing backslashes).
+static bool SameOrBelow(const char *inner, const char *outer)
+{
+    size_t n = strlen(outer);
+    while (n > 0 && outer[n - 1] == '\\')
+        n--;
+    if (n == 0 || !StartsWithIgnoringCase(inner, outer, n))
+        return false;
+    while (inner[n] == '\\')
+        n++;
+    return inner[n] == 0 || inner[n - 1] == '\\';
+}
+
+// True when `path` is the installation folder, a folder above it, or one inside it: the folders
+// that an elevated installation makes for the system and administrators to change, and for users
+// only to read and run. (Other folders, such as the user's own settings folder, are left as they
+// come.)
+static bool OnInstallLine(const char *path)
+{
+    const char *install = GetVariableText("#INSTALLPATH#");
+    return SameOrBelow(path, install) || SameOrBelow(install, path);
+}
+
 int CreateOneFolder(const char *path)
 {
+    bool protect = OnInstallLine(path);
     for (int attempt = 0; attempt < kFolderAttempts; attempt++) {
-        if (Sys.CreateDirectoryA(path, nullptr)) {
+        if (protect ? CreateFolderWithAccess(path, kProtectedFolderAccess)
+                    : Sys.CreateDirectoryA(path, nullptr) != FALSE) {
             JournalFolderCreated(path);
             return kOk;
         }

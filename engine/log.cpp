@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/security.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
@@ -48,10 +50,8 @@ bool InstallLogPath(char *path, size_t capacity)
     // The uninstaller runs from a folder that is removed with it; its log goes to the temporary
     // folder, named after the product.
     char folder[kPathSize];
-    DWORD n = GetTempPathA(sizeof folder, folder);
-    if (n == 0 || n >= sizeof folder)
+    if (!EngineTempFolder(folder, sizeof folder))
         return false;
-    StripBackslashes(folder);
     char product[kPathSize];
     CopyText(product, sizeof product, GetVariableText("#PROGRAM#"));
     for (char *c = product; *c; c++) {
@@ -198,9 +198,41 @@ void CloseInstallLog(int exitCode)
     openLog = INVALID_HANDLE_VALUE;
 }
 
+// The files named on the command line, opened at start-up (INVALID_HANDLE_VALUE where one did
+// not open): what is copied at the end is what was there when the run began, whatever has been
+// put under those names since.
+static HANDLE *extraFileHandles;
+
+void OpenExtraFiles(void)
+{
+    if (ExtraFileCount == 0)
+        return;
+    extraFileHandles = (HANDLE *)malloc(sizeof *extraFileHandles * (size_t)ExtraFileCount);
+    for (int i = 0; extraFileHandles && i < ExtraFileCount; i++)
+        extraFileHandles[i] = CreateFileA(ExtraFiles[i], GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Copies the open file `source` to `destination`, created or replaced. Best effort.
+static void CopyOpenFile(HANDLE source, const char *destination)
+{
+    static char block[65536];
+    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE)
+        return;
+    DWORD got = 0;
+    DWORD written = 0;
+    SetFilePointer(source, 0, nullptr, FILE_BEGIN);
+    while (ReadFile(source, block, sizeof block, &got, nullptr) && got > 0 &&
+           Sys.WriteFile(out, block, got, &written, nullptr) && written == got) {
+    }
+    CloseHandle(out);
+}
+
 void CopyExtraFiles(void)
 {
-    for (int i = 0; i < ExtraFileCount; i++) {
+    for (int i = 0; extraFileHandles && i < ExtraFileCount; i++) {
         const char *source = ExtraFiles[i];
         const char *slash = strrchr(source, '\\');
         const char *name = slash ? slash + 1 : source;
@@ -213,6 +245,7 @@ void CopyExtraFiles(void)
         ExpandVariables(expanded, sizeof expanded);
         if (strlen(expanded) >= kPathSize)
             continue;
-        Sys.CopyFileA(source, expanded, FALSE); /* best effort */
+        if (extraFileHandles[i] != INVALID_HANDLE_VALUE)
+            CopyOpenFile(extraFileHandles[i], expanded); /* best effort */
     }
 }

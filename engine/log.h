@@ -28,6 +28,11 @@ bool CommandLogOpen(void);
 // the file is closed.
 void CloseInstallLog(int exitCode);
 
-// Copies each file of the extra-file list into the folder #INSTALLPATH# names now, under its
-// own file name, replacing what is there. Failures are passed over.
+// Opens each file of the extra-file list, at start-up, for CopyExtraFiles; nobody may then change
+// or replace them until the process ends.
+void OpenExtraFiles(void);
+
+// Copies each file of the extra-file list, as OpenExtraFiles found it, into the folder
+// #INSTALLPATH# names now, under its own file name, replacing what is there. Failures (and files
+// that did not open at start-up) are passed over.
 void CopyExtraFiles(void);

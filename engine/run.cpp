@@ -7,6 +7,7 @@
 
 #include "archive/archive.h"
 #include "base/globals.h"
+#include "base/security.h"
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/files.h"
@@ -159,6 +160,10 @@ static void RunSilently(void)
     UseAllUsersFolders();
     RunPhase(0);
     FollowScriptLanguage();
+    // An installation folder that a user made is refused before anything is written.
+    if (LastErrorCode == kOk && RunMode == 0 &&
+        AdoptInstallFolder(GetVariableText("#INSTALLPATH#")) != kFolderTrusted)
+        LastErrorCode = kErrFolderNotTrusted;
     if (LastErrorCode == kOk)
         RunPhase(1);
     SetVariable("#EXECUTE#", "0");
@@ -174,24 +179,19 @@ static void RunSilently(void)
 }
 
 // Only one setup or uninstaller of a product runs at a time, across all sessions of the
-// computer: a named mutex per product, held until the process ends. False when another run
-// holds it.
+// computer: a named mutex per product, held until the process ends, which no user can take
+// first. False when another run holds it.
 static bool TakeRunGuard(void)
 {
     char name[kPathSize];
-    // Names with the session prefix exist from Windows 2000 on.
-    bool fits = FormatText(name, sizeof name, "%sVeltranoSetup-%s", OsCode >= 16 ? "Global\\" : "",
-                           GetVariableText("#PROGRAM#"));
-    for (char *c = name + (OsCode >= 16 ? 7 : 0); fits && *c; c++) {
+    bool fits = FormatText(name, sizeof name, "VeltranoSetup-%s", GetVariableText("#PROGRAM#"));
+    for (char *c = name; fits && *c; c++) {
         if (*c == '\\')
             *c = '_';
     }
-    HANDLE guard = CreateMutexA(nullptr, FALSE, name);
-    if (guard && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(guard);
-        return false;
-    }
-    return true; /* a guard that cannot be made does not stop the run */
+    // Names with the session prefix exist from Windows 2000 on.
+    HANDLE guard = nullptr; /* held until the process ends */
+    return !fits || TakeProductGuard(name, OsCode >= 16, &guard);
 }
 
 int RunEngine(void *instance, const char *commandLine)
@@ -205,6 +205,10 @@ int RunEngine(void *instance, const char *commandLine)
     DWORD n = GetModuleFileNameA((HMODULE)instance, EngineFilePath, sizeof EngineFilePath);
     if (n == 0 || n >= sizeof EngineFilePath)
         EngineFilePath[0] = 0;
+    // Every read of the setup's own data goes through this one handle, taken before anything
+    // else: the file under the name could be another by the time of a later read.
+    bool engineHeld = HoldEngineFile();
+    OpenExtraFiles();
     RunMode = strncmp(ModeMarker + 10, "Setup", 5) == 0 ? 0 : 1;
     BuildCrcTable();
     ProbeSystem();
@@ -213,7 +217,9 @@ int RunEngine(void *instance, const char *commandLine)
     // The uninstaller in the installation folder only runs its copy, so that the uninstall
     // script can delete it, and hands on the copy's exit code.
     int startup = kOk;
-    if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
+    if (!engineHeld) {
+        startup = kErrArchive;
+    } else if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
         DWORD code = 0;
         startup = RelaunchFromTemporaryFolder(commandLine, &code);
         if (startup == kOk)

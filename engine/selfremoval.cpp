@@ -5,7 +5,9 @@
 #include <shellapi.h>
 #include <string.h>
 
+#include "archive/archive.h"
 #include "base/globals.h"
+#include "base/security.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
@@ -15,7 +17,6 @@ const char kTemporaryCopy[] = "_VTUItmp.exe";
 
 enum {
     kFolderAttempts = 100,
-    kCompareBlock = 65536,
     kRemovalTries = 100000, // del attempts of the removal command; it ends at the first success
     kCommandSize = 2048,
 };
@@ -27,81 +28,61 @@ static bool RemovalRan(DWORD code)
     return code == kExitFinished || code == kExitRestartNeeded || code == kExitFailed;
 }
 
-// A new folder of this run in the temporary folder. The name only has to be new: a name that is
-// taken (by an earlier run, or by anyone else) is passed over, never reused.
-static bool MakeRunFolder(char *folder, size_t capacity)
+// A new folder of this run in `parent`, made for the system and administrators only and held
+// open (*held) so that nobody can rename it or put another in its place, after it was checked
+// through that handle to be the folder made. The name only has to be new: a name that is taken
+// (by an earlier run, or by anyone else) is passed over, never reused.
+static bool MakeRunFolder(const char *parent, const char *format, char *folder, size_t capacity,
+                          HANDLE *held)
 {
-    char temp[kPathSize];
-    DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp)
-        return false;
-    StripBackslashes(temp);
     DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
         DWORD tag = seed ^ (attempt * 0x9E3779B9u);
-        if (!FormatText(folder, capacity, "%s\\VTU%08lX", temp, (unsigned long)tag))
+        if (!FormatText(folder, capacity, format, parent, (unsigned long)tag))
             return false;
-        if (CreateGuardedFolder(folder))
-            return true;
+        if (CreateGuardedFolder(folder)) {
+            *held = HoldOwnFolder(folder);
+            if (*held != INVALID_HANDLE_VALUE)
+                return true;
+            return false; /* not what was made: somebody else's, left alone */
+        }
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
     return false;
 }
 
-// True when the open file `copy` holds exactly the bytes of the file at `original`.
-static bool SameBytes(HANDLE copy, const char *original)
-{
-    HANDLE source = CreateFileA(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE)
-        return false;
-    static char a[kCompareBlock];
-    static char b[kCompareBlock];
-    bool same = GetFileSize(source, nullptr) == GetFileSize(copy, nullptr) &&
-                SetFilePointer(copy, 0, nullptr, FILE_BEGIN) == 0;
-    for (;;) {
-        DWORD gotA = 0;
-        DWORD gotB = 0;
-        if (!same || !ReadFile(source, a, sizeof a, &gotA, nullptr) ||
-            !ReadFile(copy, b, sizeof b, &gotB, nullptr) || gotA != gotB ||
-            memcmp(a, b, gotA) != 0) {
-            same = false;
-            break;
-        }
-        if (gotA == 0)
-            break;
-    }
-    CloseHandle(source);
-    return same;
-}
-
 // Moves the running uninstaller's own file out of the installation folder, so that the uninstall
 // script can delete "Uninstall.exe" and remove the folder while this process waits for the copy:
-// a running program's file cannot be deleted, but it can be renamed on its volume. It goes next
-// to the installation folder, under a new name, and never into the temporary folder: a run that
-// removes nothing moves it back, and what stood in a folder of the user's by then could be
-// anything. `moved` gets the new path, or stays empty when the file could not be moved (the
-// uninstaller then stays where it is, and is deleted once this process has ended).
-static void MoveOutOfTheWay(char *moved, size_t capacity)
+// a running program's file cannot be deleted, but it can be renamed on its volume. It goes into a
+// new folder of this run next to the installation folder (on the same volume), which only the
+// system and administrators may enter, held open until the removal; never as a plain file into
+// the folder above (a volume's root lets every user rename what is there and put a link in its
+// place), and never into the temporary folder: a run that removes nothing moves it back.
+// `moved` gets the new path and `movedFolder` its folder, or both stay empty when the file could
+// not be moved (the uninstaller then stays where it is, and is deleted once this process has
+// ended).
+static void MoveOutOfTheWay(char *moved, char *movedFolder, size_t capacity, HANDLE *held)
 {
-    char folder[kPathSize];
+    char parent[kPathSize];
     char *slash = nullptr;
-    if (CopyText(folder, sizeof folder, EngineFilePath) && (slash = strrchr(folder, '\\')) &&
-        (*slash = 0, (slash = strrchr(folder, '\\')) != nullptr)) {
+    const char *name = strrchr(EngineFilePath, '\\');
+    if (name && CopyText(parent, sizeof parent, EngineFilePath) &&
+        (slash = strrchr(parent, '\\')) &&
+        (*slash = 0, (slash = strrchr(parent, '\\')) != nullptr)) {
         *slash = 0;
-        DWORD seed = GetTickCount() ^ GetCurrentProcessId();
-        for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
-            if (!FormatText(moved, capacity, "%s\\~VTU%08lX.tmp", folder,
-                            (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
-                break;
-            if (MoveFileA(EngineFilePath, moved))
-                return;
-            if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
-                break;
+        if (MakeRunFolder(parent, "%s\\~VTU%08lX", movedFolder, capacity, held) &&
+            FormatText(moved, capacity, "%s%s", movedFolder, name) &&
+            MoveFileA(EngineFilePath, moved))
+            return;
+        if (*held != INVALID_HANDLE_VALUE) {
+            CloseHandle(*held);
+            *held = INVALID_HANDLE_VALUE;
+            Sys.RemoveDirectoryA(movedFolder); /* best effort */
         }
     }
     moved[0] = 0;
+    movedFolder[0] = 0;
 }
 
 // Appends ` "path"` to a command. False when it does not fit, or when the path holds a
@@ -164,24 +145,32 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
 
 int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
 {
+    char temp[kPathSize];
     char folder[kPathSize];
     char copy[kPathSize];
     char moved[kPathSize] = "";
+    char movedFolder[kPathSize] = "";
     HANDLE held = INVALID_HANDLE_VALUE;
+    HANDLE heldFolder = INVALID_HANDLE_VALUE;
+    HANDLE heldMovedFolder = INVALID_HANDLE_VALUE;
     SHELLEXECUTEINFOA start;
     int result = kRelaunchFailed;
-    if (!MakeRunFolder(folder, sizeof folder))
+    if (!EngineTempFolder(temp, sizeof temp) ||
+        !MakeRunFolder(temp, "%s\\VTU%08lX", folder, sizeof folder, &heldFolder))
         return kRelaunchFailed;
+    // The copy is written from the file this process holds, never read again by its name.
     if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy) ||
-        !Sys.CopyFileA(EngineFilePath, copy, TRUE))
+        WriteEngineFileTo(copy) != kOk)
         goto done;
     // From here until the copy runs, nobody may change or replace it: it is opened without
     // sharing writes or deletion, and only what then reads as this very program is started.
     held = CreateFileA(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (held == INVALID_HANDLE_VALUE || !SameBytes(held, EngineFilePath))
+    if (held == INVALID_HANDLE_VALUE || !SameAsEngineFile(held))
         goto done;
-    MoveOutOfTheWay(moved, sizeof moved);
+    // Its own file is read no more: let go of it, so that it can be moved.
+    ReleaseEngineFile();
+    MoveOutOfTheWay(moved, movedFolder, sizeof moved, &heldMovedFolder);
     // Nor may this process's own working folder keep the installation folder in use.
     SetCurrentDirectoryA(folder); /* best effort */
 
@@ -195,8 +184,8 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     start.lpDirectory = folder;
     start.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExA(&start) || !start.hProcess) {
-        if (moved[0])
-            MoveFileA(moved, EngineFilePath); /* best effort: the uninstaller stays usable */
+        if (moved[0] && MoveFileA(moved, EngineFilePath))
+            moved[0] = 0; /* best effort: the uninstaller stays usable */
         goto done;
     }
     CloseHandle(held);
@@ -215,6 +204,15 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
 done:
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
+    // The run's folders are let go only now, when nothing of this process is left to read from
+    // them; the removal deletes what is in them and then them, names nobody else could have
+    // replaced, as only the system and administrators may change them.
+    if (heldFolder != INVALID_HANDLE_VALUE)
+        CloseHandle(heldFolder);
+    if (heldMovedFolder != INVALID_HANDLE_VALUE)
+        CloseHandle(heldMovedFolder);
+    if (movedFolder[0] && !moved[0])
+        Sys.RemoveDirectoryA(movedFolder); /* best effort: the uninstaller went back */
     if (result != kOk) {
         Sys.DeleteFileA(copy);        /* best effort */
         Sys.RemoveDirectoryA(folder); /* best effort */
@@ -228,9 +226,9 @@ done:
             *slash = 0;
         const char *files[2] = {copy, moved[0] ? moved : EngineFilePath};
         // An uninstaller that could not move out of the way held its folder during the run.
-        const char *folders[2] = {folder, installFolder};
+        const char *folders[2] = {folder, moved[0] ? movedFolder : installFolder};
         bool stayed = moved[0] == 0 && RemovalRan(*exitCode);
-        StartRemoval(files, stayed || moved[0] ? 2 : 1, folders, stayed ? 2 : 1);
+        StartRemoval(files, stayed || moved[0] ? 2 : 1, folders, stayed || moved[0] ? 2 : 1);
     }
     return kOk;
 }

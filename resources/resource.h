@@ -28,6 +28,7 @@
 #define IDS_ALREADY_RUNNING       1047
 #define IDS_BROWSE_INSTALL_TITLE  1049
 #define IDS_BROWSE_DATA_TITLE     1051
+#define IDS_FOLDER_NOT_TRUSTED    1053
 
 // Status lines of the progress page, formats with %s only (each language keeps the English
 // number and order of them; one that does not is not used).

@@ -65,6 +65,9 @@ int ShowErrorMessage(HWND owner, int code)
     case kErrScriptError:
         id = IDS_SCRIPT_ERROR;
         break;
+    case kErrFolderNotTrusted:
+        id = IDS_FOLDER_NOT_TRUSTED;
+        break;
     }
     if (owner == MESSAGE_ID_ONLY)
         return (int)id;

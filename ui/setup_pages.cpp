@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "base/globals.h"
 #include "base/results.h"
+#include "base/security.h"
 #include "base/syscalls.h"
 #include "base/text.h"
 #include "commands/files.h"
@@ -273,11 +274,17 @@ static bool DirectoryInstall(HWND page)
         ShowMessage(page, IDS_NO_DISK_SPACE, MB_OK | MB_ICONHAND);
         return false;
     }
+    // The installation folder is made, or taken, for the administrators: one that a user made
+    // is refused before anything is written into it.
+    SetVariable("#INSTALLPATH#", path);
+    if (AdoptInstallFolder(path) != kFolderTrusted) {
+        ShowMessage(page, IDS_FOLDER_NOT_TRUSTED, MB_OK | MB_ICONHAND);
+        return false;
+    }
     if (CreatePath(path) != 0) {
         ShowMessage(page, IDS_INSTALL_FOLDER_FAILED, MB_OK | MB_ICONHAND);
         return false;
     }
-    SetVariable("#INSTALLPATH#", path);
     bool all = IsDlgButtonChecked(page, IDC_FOR_ALL_USERS) == BST_CHECKED;
     SetVariable("#FORWHO#", all ? "1" : "0");
     bool custom = IsDlgButtonChecked(page, IDC_DATA_CUSTOM) == BST_CHECKED;

@@ -140,14 +140,21 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
                 EXPECT_EQ(NamesMatching(temp + "\\" + run + "\\*"), "_VTUItmp.exe\n");
             }
         }
-        EXPECT_EQ(NamesMatching(Folder + "\\~VTU*.tmp").size(), strlen("~VTU12345678.tmp\n"));
+        // Next to the installation folder (as for C:\Tool the volume's root, where every user
+        // may make and rename entries) there is no file of the uninstaller's: it waits in a
+        // folder of its own that only the system and administrators may enter.
+        std::string waiting = NamesMatching(Folder + "\\~VTU*");
+        ASSERT_EQ(waiting.size(), strlen("~VTU12345678\n"));
+        waiting.pop_back();
+        EXPECT_TRUE(IsFolder((Folder + "\\" + waiting).c_str()));
+        EXPECT_EQ(NamesMatching(Folder + "\\" + waiting + "\\*"), "Uninstall.exe\n");
         EXPECT_FALSE(Exists(Installed + "\\Uninstall.exe"));
         ASSERT_TRUE(robot.Press(IDCANCEL));
         EXPECT_TRUE(robot.Closed());
         EXPECT_EQ(ExitCodeOf(uninstaller, 30000), 1602u);
     }
     EXPECT_TRUE(Exists(Installed + "\\Uninstall.exe"));
-    EXPECT_EQ(NamesMatching(Folder + "\\~VTU*.tmp"), "");
+    EXPECT_EQ(NamesMatching(Folder + "\\~VTU*"), "");
     EXPECT_TRUE(WaitFor([&] { return RunFoldersIn(temp) == before; }));
 
     // The quiet uninstall command that the product registered, run as a deployment tool runs

@@ -1,6 +1,9 @@
 // Test runner for the Windows tests. Besides running the tests it serves as the helper process
 // some tests need: "--hold FILE MS" opens FILE without delete sharing, creates FILE.held to say
-// so, and keeps the file open for MS milliseconds; "--load NAME" and "--load-restricted NAME"
+// so, and keeps the file open for MS milliseconds; "--swap FILE OTHER" tries, as a stranger would,
+// to rename FILE away and put a copy of OTHER under its name, and writes what each attempt gave
+// into FILE.swap; "--mutex NAME MS" creates the mutex NAME as any program may and holds it for
+// MS milliseconds; "--load NAME" and "--load-restricted NAME"
 // load the library NAME by its bare name, without and after limiting the library search as the
 // engine does, and exit with 1 when it loaded, 0 when it did not.
 #include <windows.h>
@@ -31,10 +34,33 @@ static int HoldFile(const char *path, const char *milliseconds)
     return 0;
 }
 
+static int SwapFile(const char *path, const char *other)
+{
+    std::string away = std::string(path) + ".old";
+    BOOL renamed = MoveFileA(path, away.c_str());
+    BOOL replaced = CopyFileA(other, path, FALSE);
+    std::string report = std::string("renamed ") + (renamed ? "yes" : "no") + ", replaced " +
+                         (replaced ? "yes" : "no");
+    HANDLE file = CreateFileA((std::string(path) + ".swap").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, report.data(), (DWORD)report.size(), &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 4 && strcmp(argv[1], "--hold") == 0)
         return HoldFile(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "--swap") == 0)
+        return SwapFile(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "--mutex") == 0) {
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, argv[2]);
+        Sleep((DWORD)atoi(argv[3]));
+        CloseHandle(mutex);
+        return 0;
+    }
     if (argc == 3 && strcmp(argv[1], "--load-restricted") == 0)
         RestrictLibrarySearch();
     if (argc == 3 && strncmp(argv[1], "--load", 6) == 0)

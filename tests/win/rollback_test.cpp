@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <functional>
 
-#include <sddl.h>
-
 #include "commands/journal.h"
 #include "tests/win/robot.h"
 
@@ -304,23 +302,13 @@ TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
     RemoveDirectoryA(kept.substr(0, kept.rfind('\\')).c_str());
 }
 
-// The access the engine asked for when it made a backup folder, as security descriptor text;
-// "inherited" when it asked for none. (Wine keeps no access lists on files, so the request is
-// what can be checked.)
+// The access the engine asked for when it made a backup folder.
 std::string backupAccess;
 
 BOOL WINAPI RecordBackupFolder(LPCSTR name, LPSECURITY_ATTRIBUTES security)
 {
-    if (strstr(name, "~VTBackup")) {
-        char *text = nullptr;
-        backupAccess = "inherited";
-        if (security && ConvertSecurityDescriptorToStringSecurityDescriptorA(
-                            security->lpSecurityDescriptor, SDDL_REVISION_1,
-                            DACL_SECURITY_INFORMATION, &text, nullptr)) {
-            backupAccess = text;
-            LocalFree(text);
-        }
-    }
+    if (strstr(name, "~VTBackup"))
+        backupAccess = AccessAskedFor(security);
     return CreateDirectoryA(name, security);
 }
 

@@ -4,6 +4,7 @@
 // with the wizard, as a person ends it.
 #include "tests/win/win_test_util.h"
 
+#include "base/security.h"
 #include "tests/win/robot.h"
 
 namespace
@@ -78,7 +79,8 @@ TEST_F(Unattended, OnlyOneRunOfAProductAtATime)
                                "PhaseEnd\r\n";
     ASSERT_EQ(PackSample(Setup, kProduct + phases), 0u);
     WriteFileText(Log, "the first run's log");
-    HANDLE guard = CreateMutexA(nullptr, TRUE, "Global\\VeltranoSetup-E2E");
+    HANDLE guard = nullptr;
+    ASSERT_TRUE(TakeProductGuard("VeltranoSetup-E2E", true, &guard));
     ASSERT_NE(guard, nullptr);
     EXPECT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 1618u);
     EXPECT_FALSE(Exists(Target));
@@ -100,6 +102,27 @@ TEST_F(Unattended, OnlyOneRunOfAProductAtATime)
     EXPECT_TRUE(Exists(Target));
 }
 
+// The guard's name is no lock that anyone may take: a program of a user that made a mutex of that
+// name before the setup ran holds up no installation.
+TEST_F(Unattended, AGuardNameTakenFirstByAnotherProgramDoesNotStopTheSetup)
+{
+    ASSERT_EQ(PackSample(Setup, std::string(kProduct) +
+                                    "PhaseEnd\r\nPhaseBegin 1\r\n"
+                                    "CreateDir \"#INSTALLPATH#\"\r\nPhaseEnd\r\n"),
+              0u);
+    const char name[] = "Global\\VeltranoSetup-E2E";
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    RunningProgram squatter(StartProgram(self, std::string("--mutex ") + name + " 60000", Folder));
+    ASSERT_TRUE(WaitFor([&] {
+        HANDLE taken = OpenMutexA(SYNCHRONIZE, FALSE, name);
+        return taken && CloseHandle(taken);
+    }));
+    EXPECT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    EXPECT_TRUE(Exists(Target));
+    EXPECT_EQ(ReadFileText(Log), "Setup finished successfully!\r\n");
+}
+
 // The uninstaller of a product whose setup runs waits its turn in the same way.
 TEST_F(Unattended, TheUninstallerKeepsToTheGuardToo)
 {
@@ -107,7 +130,8 @@ TEST_F(Unattended, TheUninstallerKeepsToTheGuardToo)
     std::string installed = Path("Tool");
     ASSERT_TRUE(CopyFileA(BuildPath("samples/ToolSetup.exe").c_str(), setup.c_str(), FALSE));
     ASSERT_EQ(RunProgram(setup, "\"" + installed + "\"", Folder), 0u);
-    HANDLE guard = CreateMutexA(nullptr, TRUE, "Global\\VeltranoSetup-Tool");
+    HANDLE guard = nullptr;
+    ASSERT_TRUE(TakeProductGuard("VeltranoSetup-Tool", true, &guard));
     EXPECT_EQ(RunProgram(installed + "\\Uninstall.exe", "\"" + installed + "\"", Folder), 1618u);
     EXPECT_TRUE(Exists(installed + "\\Uninstall.exe")) << "the uninstaller must stay usable";
     CloseHandle(guard);

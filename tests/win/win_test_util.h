@@ -363,6 +363,23 @@ inline std::string ShellLinkPath(const std::string &link)
     return target;
 }
 
+// The access list a folder creation asked for, as security descriptor text; "inherited" when it
+// asked for none. (Wine keeps no access lists on files, so the request is what can be checked.)
+inline std::string AccessAskedFor(const SECURITY_ATTRIBUTES *security)
+{
+    typedef BOOL(WINAPI * ToText)(PSECURITY_DESCRIPTOR, DWORD, SECURITY_INFORMATION, LPSTR *,
+                                  PULONG);
+    ToText toText = (ToText)(void *)GetProcAddress(
+        GetModuleHandleA("advapi32.dll"), "ConvertSecurityDescriptorToStringSecurityDescriptorA");
+    char *text = nullptr;
+    if (!security || !security->lpSecurityDescriptor ||
+        !toText(security->lpSecurityDescriptor, 1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "inherited";
+    std::string access = text;
+    LocalFree(text);
+    return access;
+}
+
 // The temporary folder, without its trailing backslash.
 inline std::string TempFolder(void)
 {
