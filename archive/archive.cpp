@@ -108,13 +108,15 @@ static bool IsRunningImage(HANDLE file)
     if (named) {
         const WCHAR *prefix = L"\\\\?\\GLOBALROOT";
         const WCHAR *rest = name;
-        if (wcsncmp(name, L"\\??\\", 4) == 0) {
+        if (memcmp(name, L"\\??\\", 4 * sizeof *name) == 0) {
             prefix = L"\\\\?\\";
             rest = name + 4;
         }
-        size_t prefixLength = wcslen(prefix);
-        memcpy(path, prefix, prefixLength * sizeof *path);
-        memcpy(path + prefixLength, rest, (wcslen(rest) + 1) * sizeof *path);
+        size_t at = 0;
+        for (; prefix[at]; at++)
+            path[at] = prefix[at];
+        for (size_t i = 0; i <= n - (size_t)(rest - name); i++)
+            path[at + i] = rest[i];
     }
     HANDLE image = named ? openWide(path, FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -129,9 +131,7 @@ static bool IsRunningImage(HANDLE file)
                 mine.nFileIndexLow == loaded.nFileIndexLow;
     if (image != INVALID_HANDLE_VALUE)
         CloseHandle(image);
-    if (psapi)
-        FreeLibrary(psapi);
-    return same;
+    return same; /* psapi, where it was loaded, stays for the run */
 }
 
 bool HoldEngineFile(void)

@@ -183,14 +183,16 @@ int AdoptInstallFolder(const char *path)
     PACL dacl = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
+    typedef BOOL(WINAPI * DaclOf)(PSECURITY_DESCRIPTOR, LPBOOL, PACL *, LPBOOL);
+    DaclOf daclOf = (DaclOf)(void *)Advapi("GetSecurityDescriptorDacl");
     if (!IsPlainFolder(folder) || !TrustedObject(folder, SE_FILE_OBJECT, false))
         goto done;
     result = kFolderTrusted;
     // An upgrade keeps working in a folder of its own making, which from now on has the access
     // list of a new one.
     descriptor = DescriptorFor(kProtectedFolderAccess);
-    if (descriptor && Sys.SetSecurityInfo &&
-        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present)
+    if (descriptor && Sys.SetSecurityInfo && daclOf &&
+        daclOf(descriptor, &present, &dacl, &defaulted) && present)
         Sys.SetSecurityInfo(folder, SE_FILE_OBJECT,
                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                             nullptr, nullptr, dacl, nullptr); /* best effort */
@@ -299,7 +301,8 @@ bool TakeProductGuard(const char *name, bool global, HANDLE *held)
 {
     SECURITY_ATTRIBUTES security;
     security.nLength = sizeof security;
-    security.lpSecurityDescriptor = DescriptorFor(kGuardAccess);
+    // Only an elevated run may name the administrators as the guard's owner.
+    security.lpSecurityDescriptor = RunsElevated() ? DescriptorFor(kGuardAccess) : nullptr;
     security.bInheritHandle = FALSE;
     SECURITY_ATTRIBUTES *guarded = security.lpSecurityDescriptor ? &security : nullptr;
     char full[kPathSize];
