@@ -33,20 +33,7 @@ static bool MakeRunFolder(char *folder, size_t capacity)
 {
     char temp[kPathSize];
     DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp)
-        return false;
-    StripBackslashes(temp);
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
-        DWORD tag = seed ^ (attempt * 0x9E3779B9u);
-        if (!FormatText(folder, capacity, "%s\\VTU%08lX", temp, (unsigned long)tag))
-            return false;
-        if (CreateGuardedFolder(folder))
-            return true;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-    }
-    return false;
+    return n > 0 && n < sizeof temp && CreateNewGuardedFolder(temp, "VTU", folder, capacity);
 }
 
 // True when the open file `copy` holds exactly the bytes of the file at `original`.
