@@ -28,6 +28,7 @@ int ConditionDepth = 0;
 void *PhaseThread = nullptr;
 ScriptLine FailedLine;
 char DamagedEntry[kPathSize];
+char CommandNote[kTextSize];
 CommandObserverHooks CommandObserver = {nullptr, nullptr};
 
 int ResourceLanguage = 0x0C07;

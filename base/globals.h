@@ -32,6 +32,7 @@ extern int ConditionDepth;                             // open levels; never res
 extern void *PhaseThread;            // handle of the phase 1 worker thread, null when none
 extern ScriptLine FailedLine;        // the line of the last command that failed; number 0 when none
 extern char DamagedEntry[kPathSize]; // the archive entry last found damaged; empty when none
+extern char CommandNote[kTextSize];  // what the running command passed over, for its detail line
 extern CommandObserverHooks CommandObserver; // told of every command run; null hooks: nobody
 
 extern int ResourceLanguage; // language ID of the resources the wizard shows (0x0C07: English)

@@ -25,6 +25,7 @@ void ResetSystemCalls(void)
     Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
     Sys.OpenSCManagerA = ::OpenSCManagerA;
+    Sys.CreateProcessA = ::CreateProcessA;
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
     Sys.GetDiskFreeSpaceExA =
@@ -102,6 +103,21 @@ bool CreateGuardedFolder(const char *path)
     // P: nothing handed down from above; full access for the system and administrators, handed
     // down to what is made inside.
     return CreateFolderWithAccess(path, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+}
+
+bool CreateNewGuardedFolder(const char *parent, const char *prefix, char *folder, size_t capacity)
+{
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+    for (DWORD attempt = 0; attempt < 100; attempt++) {
+        if (!FormatText(folder, capacity, "%s%s%08lX", parent, prefix,
+                        (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
+            return false;
+        if (CreateGuardedFolder(folder))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
 }
 
 bool PathExists(const char *path)

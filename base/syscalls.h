@@ -24,6 +24,10 @@ struct SystemCallTable {
     (HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size);
     BOOL(WINAPI *ExitWindowsEx)(UINT flags, DWORD reason);
     SC_HANDLE(WINAPI *OpenSCManagerA)(LPCSTR machine, LPCSTR database, DWORD access);
+    BOOL(WINAPI *CreateProcessA)
+    (LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+     LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags, LPVOID environment,
+     LPCSTR folder, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION process);
     // Looked up at run time, so that the engine still loads on the oldest systems it supports:
     // null on a system without it. (IsUserAnAdmin is never null: see ResetSystemCalls.)
     BOOL(WINAPI *GetDiskFreeSpaceExA)
@@ -70,6 +74,11 @@ HMODULE LoadSystemLibrary(const char *name);
 // that is not elevated, or a system without access lists, gets the usual folder. As
 // CreateDirectoryA: false on failure, with the error to be read from GetLastError.
 bool CreateGuardedFolder(const char *path);
+
+// Creates a guarded folder under a new name in `parent` (which ends in a backslash): `prefix`
+// followed by eight hexadecimal digits. A name that is taken, by an earlier run or by anyone
+// else, is passed over, never reused. `folder` gets the path; false when none could be made.
+bool CreateNewGuardedFolder(const char *parent, const char *prefix, char *folder, size_t capacity);
 
 // Small helpers over the table.
 bool PathExists(const char *path);

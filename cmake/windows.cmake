@@ -95,7 +95,7 @@ endfunction()
 set(SETUPLIBS ${CMAKE_BINARY_DIR}/SetupLib32.dll ${CMAKE_BINARY_DIR}/SetupLib64.dll)
 build_for_both_architectures(${SETUPLIBS}
     "${CMAKE_SOURCE_DIR}/commands/setuplib/setuplib.cpp;${CMAKE_SOURCE_DIR}/commands/shelltoken.cpp;${CMAKE_SOURCE_DIR}/base/text.cpp"
-    -shared -Wl,--kill-at -ladvapi32 -luser32)
+    -shared -Wl,--kill-at -ladvapi32 -luser32 -lshlwapi)
 add_custom_target(setuplib ALL DEPENDS ${SETUPLIBS})
 
 # The engine's resources, linked into the engine and into the tests that load its texts: the

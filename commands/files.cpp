@@ -62,6 +62,60 @@ static bool OnInstallLine(const char *path)
     return SameOrBelow(path, install) || SameOrBelow(install, path);
 }
 
+// Reparse tags: bit 31 marks the system's own kinds, bit 29 a name surrogate, one that stands
+// for another place (a junction, a mount point, a symbolic link). One that is not the system's,
+// or cannot be read, counts as a link too.
+static bool IsLinkTag(DWORD tag)
+{
+    return !(tag & 0x80000000u) || (tag & 0x20000000u);
+}
+
+// True when `path` is a reparse point that leads somewhere else. Placeholders of files kept in
+// the cloud and the like are reparse points too, but stay where they are.
+static bool IsLink(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    return IsLinkTag(found.dwReserved0);
+}
+
+bool PathThroughLink(const char *path)
+{
+    char level[kPathSize];
+    if (!CopyText(level, sizeof level, path)) {
+        FormatText(CommandNote, sizeof CommandNote, "%s is too long to look at", path);
+        return true;
+    }
+    // The drive's or share's root is where the path starts, not a level of it.
+    size_t start = 0;
+    if (level[0] == '\\' && level[1] == '\\') {
+        const char *server = strchr(level + 2, '\\');
+        const char *share = server ? strchr(server + 1, '\\') : nullptr;
+        start = share ? (size_t)(share - level) : strlen(level);
+    } else if (level[0] && level[1] == ':') {
+        start = 2;
+    }
+    size_t length = strlen(level);
+    for (size_t i = start + 1; i <= length; i++) {
+        if (level[i] != '\\' && level[i] != 0)
+            continue;
+        char kept = level[i];
+        level[i] = 0;
+        if (IsLink(level)) {
+            FormatText(CommandNote, sizeof CommandNote, "not through %s: a link", level);
+            return true;
+        }
+        level[i] = kept;
+    }
+    return false;
+}
+
 int CreateOneFolder(const char *path)
 {
     bool protect = OnInstallLine(path);
@@ -156,7 +210,8 @@ static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t co
     return ok && written == count ? 0 : 2;
 }
 
-uint64_t FolderSize(const char *path)
+// The sum of the files below a folder that goes through no link.
+static uint64_t FolderTreeSize(const char *path)
 {
     char prefix[kPathSize];
     char pattern[kPathSize];
@@ -175,14 +230,22 @@ uint64_t FolderSize(const char *path)
         // for every file would cost as much as the listing itself.
         char full[kPathSize];
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (FormatText(full, sizeof full, "%s%s", prefix, found.cFileName))
-                total += FolderSize(full);
+            // A link to another folder (or back to this one) is not descended into.
+            bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                        IsLinkTag(found.dwReserved0);
+            if (!link && FormatText(full, sizeof full, "%s%s", prefix, found.cFileName))
+                total += FolderTreeSize(full);
         } else {
             total += (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
         }
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return total;
+}
+
+uint64_t FolderSize(const char *path)
+{
+    return PathThroughLink(path) ? 0 : FolderTreeSize(path);
 }
 
 void SetInstallSize(void)
@@ -212,6 +275,16 @@ int CommandCreateDir(const char *argumentStart, const char *lineEnd)
 
 static int CopyToOldPlace(const char *source, char *destination, size_t capacity, bool fits);
 
+// True when the folder a file path names (everything before its last backslash) goes through a
+// link: nothing is written or deleted there.
+static bool FolderThroughLink(const char *path)
+{
+    char folder[kPathSize];
+    const char *slash = strrchr(path, '\\');
+    return slash && (!CopyTextN(folder, sizeof folder, path, (size_t)(slash - path)) ||
+                     (folder[0] && PathThroughLink(folder)));
+}
+
 // The journal's mark for the new file CopyEntryToNewFile made.
 static int newFileMark;
 
@@ -232,7 +305,13 @@ int CommandCopyFile(const char *argumentStart, const char *lineEnd)
     char destination[kPathSize];
     BeginRealUser();
     bool fits = CopyText(destination, sizeof destination, ArgumentSlots[1]);
-    int result = fits ? CopyEntryToNewFile(source, destination, NewFileCreated) : kNotNew;
+    int result = kNotNew;
+    if (fits && FolderThroughLink(destination)) {
+        ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
+        result = kErrFileNotWritten;
+        goto done;
+    }
+    result = fits ? CopyEntryToNewFile(source, destination, NewFileCreated) : kNotNew;
     if (result != kNotNew) {
         if (result != kOk)
             JournalWriteFailed(newFileMark);
@@ -260,6 +339,10 @@ static int CopyToOldPlace(const char *source, char *destination, size_t capacity
     }
     ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
     int result = kErrFileNotWritten;
+    // Into a folder given as the destination, or onto a file, that is a link: neither is
+    // followed.
+    if (fits && PathThroughLink(destination))
+        fits = false;
     if (fits) {
         int mark = JournalFileWriteSeen(destination, attributes);
         result = CopyFileOrEntry(source, destination);
@@ -317,6 +400,9 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
         result = kErrFileNotDeleted;
         goto done;
     }
+    // A pattern in a folder reached through a link deletes nothing there.
+    if (folderLength > 0 && PathThroughLink(folder))
+        goto done;
     search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         goto done;
@@ -349,7 +435,7 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
     int result = kOk;
     if (strlen(path) >= kPathSize) {
         result = kErrFolderNotRemoved;
-    } else if (PathExists(path)) {
+    } else if (PathExists(path) && !PathThroughLink(path)) {
         int mark = JournalFolderRemove(path);
         if (!Sys.RemoveDirectoryA(path)) {
             JournalCancel(mark);

@@ -22,8 +22,15 @@ int CreateOneFolder(const char *path);
 // Creates or replaces the file, creating its folders when the first try fails. 0 written;
 // 1 the file could not be created; 2 fewer bytes written.
 int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count);
-// Total size of the files in the folder and every folder below it.
+// Total size of the files in the folder and every folder below it. A folder that is a link
+// (a junction, a symbolic link, a mount point), or lies behind one, counts nothing.
 uint64_t FolderSize(const char *path);
+// True when some level of `path`, from the top down and the path itself included, is a link
+// to another place (a junction, a symbolic link, a mount point; the drive's or share's root is
+// not looked at), or the path is too long to look at. The running command's note (CommandNote)
+// then names that level, for its detail line. Commands that write, delete or walk do not go
+// through such a level: a link none of the engine's own commands made could lead anywhere.
+bool PathThroughLink(const char *path);
 // Sets #INSTALLSIZE# to the size of the installation folder in KiB (fraction dropped).
 void SetInstallSize(void);
 // Appends a backslash to a non-empty path unless it ends in one. False when it does not fit.

@@ -6,6 +6,7 @@
 #include "base/globals.h"
 #include "base/syscalls.h"
 #include "base/text.h"
+#include "commands/files.h"
 #include "commands/realuser.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
@@ -107,19 +108,10 @@ static bool VolumeOf(const char *path, char *volume, size_t capacity)
 // rollback moves into the computer's own folders.
 static bool MakeBackupFolder(const char *parent, char *folder, size_t capacity)
 {
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
-    for (DWORD attempt = 0; attempt < 100; attempt++) {
-        if (!FormatText(folder, capacity, "%s~VTBackup%08lX", parent,
-                        (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
-            return false;
-        if (CreateGuardedFolder(folder)) {
-            SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN); /* best effort */
-            return true;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-    }
-    return false;
+    if (!CreateNewGuardedFolder(parent, "~VTBackup", folder, capacity))
+        return false;
+    SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN); /* best effort */
+    return true;
 }
 
 // Moves (or, where it cannot be moved, copies) the file at `path` into a backup folder on its
@@ -130,7 +122,8 @@ static bool KeepFile(const char *path, char *backup, bool *copied)
     char volume[kPathSize];
     char parent[kPathSize];
     const char *slash = strrchr(path, '\\');
-    if (!slash || !CopyTextN(parent, sizeof parent, path, (size_t)(slash - path) + 1))
+    if (!slash || !CopyTextN(parent, sizeof parent, path, (size_t)(slash - path) + 1) ||
+        PathThroughLink(parent))
         return false;
     const char *places[2] = {VolumeOf(path, volume, sizeof volume) ? volume : nullptr, parent};
     for (const char *place : places) {
@@ -419,10 +412,11 @@ static bool Gone(const char *path)
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
 }
 
-// Puts a kept file back at its place. False when it cannot: it then stays in the backup.
+// Puts a kept file back at its place. False when it cannot: it then stays in the backup. A
+// place that now lies behind a link is not its place.
 static bool PutBack(const JournalStep *step)
 {
-    if (!Gone(step->path) && !Sys.DeleteFileA(step->path))
+    if (PathThroughLink(step->path) || (!Gone(step->path) && !Sys.DeleteFileA(step->path)))
         return false;
     return MoveFileA(step->backup, step->path) != FALSE;
 }
@@ -514,6 +508,17 @@ static void UndoRegistryStep(const JournalStep *step)
 
 static void UndoStep(const JournalStep *step)
 {
+    // What became a link since (a folder replaced by a junction to somewhere else) is not gone
+    // through: whatever the undo did there, it would do in the place the link leads to.
+    if (step->kind == kStepFileWritten && !step->backup[0] && PathThroughLink(step->path)) {
+        Note("Not undone: %s%s lies behind a link", step->path, "");
+        return;
+    }
+    if ((step->kind == kStepFolderCreated || step->kind == kStepFolderRemoved) &&
+        PathThroughLink(step->path)) {
+        Note("Not undone: the folder %s%s lies behind a link", step->path, "");
+        return;
+    }
     switch (step->kind) {
     case kStepFileWritten:
         if (step->backup[0]) {

@@ -7,9 +7,9 @@
 
 #include "archive/archive.h"
 #include "base/globals.h"
+#include "base/security.h"
 #include "base/syscalls.h"
 #include "base/text.h"
-#include "commands/journal.h"
 #include "commands/realuser.h"
 #include "commands/record.h"
 #include "resources/resource.h"
@@ -20,7 +20,8 @@
 enum {
     kWaitSteps = 100,      // CloseProgram: 100 x 100 ms for a process to end
     kRetrySeconds = 60,    // CloseProgram: how long one product's windows are asked again
-    kHelperWaitSteps = 50, // Run: 50 x 100 ms for rundll32 and for deleting the helper
+    kHelperWaitSteps = 50, // Run: 50 x 100 ms for deleting the helper
+    kHelperEndSteps = 300, // Run: 300 x 100 ms for rundll32 to end
     kStepMs = 100,
     kServiceManagerAttempts = 100, // StopService: 100 x 100 ms for a manager still starting
     kCallStepMs = 50,
@@ -178,14 +179,33 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
     return kOk;
 }
 
+// The system folder, as the engine sees it (on 64-bit Windows the 32-bit engine's view).
+static bool SystemFolder(char *folder, size_t capacity)
+{
+    UINT n = GetSystemDirectoryA(folder, (UINT)capacity);
+    return n > 0 && n < capacity;
+}
+
+// A program named without any folder ("regsvr32.exe") is the system's: its full path in the
+// system folder. The system's own search would try the setup's folder and the current folder
+// first, where anyone could have put a program of that name. Anything else is taken as written.
+// False when the path does not fit.
+static bool ProgramPath(const char *program, char *path, size_t capacity)
+{
+    char folder[kPathSize];
+    if (program[0] == 0 || strpbrk(program, "\\/:"))
+        return CopyText(path, capacity, program);
+    return SystemFolder(folder, sizeof folder) &&
+           FormatText(path, capacity, "%s\\%s", folder, program);
+}
+
 // rundll32 of the helper library's bitness, by its full path: a program of that name in the
 // setup's own folder must never run instead. A 32-bit engine reaches the 64-bit system folder
 // through its "Sysnative" alias.
 static bool HelperHost(char *out, size_t capacity)
 {
     char folder[kPathSize];
-    UINT n = GetSystemDirectoryA(folder, sizeof folder);
-    if (n == 0 || n >= sizeof folder)
+    if (!SystemFolder(folder, sizeof folder))
         return false;
 #ifndef _WIN64
     char windows[kPathSize];
@@ -198,51 +218,140 @@ static bool HelperHost(char *out, size_t capacity)
     return FormatText(out, capacity, "%s\\rundll32.exe", folder);
 }
 
+// The helper library, placed for one start: "SetupLib.dll" in a new guarded folder of this run
+// in the temporary folder (only the system and administrators may write there), the folder and
+// the file held open from their creation until rundll32 has ended. Held, the folder cannot be
+// renamed or replaced, and the file, open for reading only, cannot be written, renamed or
+// deleted: what rundll32 loads is what the engine wrote and read back.
+struct PlacedHelper {
+    char folder[kPathSize];
+    char library[kPathSize];
+    HANDLE heldFolder;
+    HANDLE heldLibrary;
+};
+
+// True when the open file holds exactly `size` bytes equal to `bytes`.
+static bool HoldsBytes(HANDLE file, const uint8_t *bytes, uint32_t size)
+{
+    if (GetFileSize(file, nullptr) != size)
+        return false;
+    uint8_t *read = (uint8_t *)malloc(size ? size : 1);
+    DWORD got = 0;
+    bool same = read && ReadFile(file, read, size, &got, nullptr) && got == size &&
+                memcmp(read, bytes, size) == 0;
+    free(read);
+    return same;
+}
+
+// True when the open handle is a folder itself, not a link to one.
+static bool IsPlainFolder(HANDLE folder)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(folder, &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes what PlaceHelper left, once nothing holds it any more.
+static void RemoveHelper(PlacedHelper *helper)
+{
+    if (helper->heldLibrary != INVALID_HANDLE_VALUE)
+        CloseHandle(helper->heldLibrary);
+    helper->heldLibrary = INVALID_HANDLE_VALUE;
+    for (int i = 0; helper->library[0] && PathExists(helper->library) && i < kHelperWaitSteps;
+         i++) {
+        if (Sys.DeleteFileA(helper->library))
+            break;
+        PumpMessages();
+        Sleep(kStepMs);
+    }
+    if (helper->heldFolder != INVALID_HANDLE_VALUE)
+        CloseHandle(helper->heldFolder);
+    helper->heldFolder = INVALID_HANDLE_VALUE;
+    if (helper->folder[0])
+        Sys.RemoveDirectoryA(helper->folder); /* best effort */
+}
+
+// Places the helper library of Windows' bitness. False when it cannot; nothing of it is left
+// then.
+static bool PlaceHelper(PlacedHelper *helper)
+{
+    helper->folder[0] = 0;
+    helper->library[0] = 0;
+    helper->heldFolder = INVALID_HANDLE_VALUE;
+    helper->heldLibrary = INVALID_HANDLE_VALUE;
+    uint32_t size = 0;
+    uint8_t *bytes =
+        LoadFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", 0, &size);
+    char temp[kPathSize];
+    bool placed = false;
+    if (!bytes || !EngineTempFolder(temp, sizeof temp) || !AppendText(temp, sizeof temp, "\\") ||
+        !CreateNewGuardedFolder(temp, "VTL", helper->folder, sizeof helper->folder))
+        goto done;
+    // Open for listing, whose sharing counts: without delete sharing nobody may rename it.
+    helper->heldFolder =
+        CreateFileA(helper->folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (helper->heldFolder == INVALID_HANDLE_VALUE || !IsPlainFolder(helper->heldFolder) ||
+        !FormatText(helper->library, sizeof helper->library, "%s\\SetupLib.dll", helper->folder) ||
+        WriteWholeFile(helper->library, bytes, size) != kOk)
+        goto done;
+    helper->heldLibrary =
+        CreateFileA(helper->library, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    placed =
+        helper->heldLibrary != INVALID_HANDLE_VALUE && HoldsBytes(helper->heldLibrary, bytes, size);
+done:
+    free(bytes);
+    if (!placed)
+        RemoveHelper(helper);
+    return placed;
+}
+
+// Waits for rundll32 to end: about 30 seconds, then it is ended, so that the library is never
+// let go while rundll32 could still load it.
+static void WaitForHelperHost(HANDLE process)
+{
+    for (int i = 0; i < kHelperEndSteps; i++) {
+        if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT)
+            return;
+        PumpMessages();
+        Sleep(kStepMs);
+    }
+    TerminateProcess(process, STILL_ACTIVE);
+    WaitForSingleObject(process, INFINITE);
+}
+
 // Starts `file` with `parameters` through rundll32 and SetupLib as the desktop's user, without
 // elevation. Returns 0, or 27 when the helper could not be placed or started.
 static int RunNonElevated(const char *file, const char *parameters)
 {
-    char library[kPathSize];
-    if (!FormatText(library, sizeof library, "%s\\SetupLib.dll", GetVariableText("#INSTALLPATH#")))
+    PlacedHelper helper;
+    if (!PlaceHelper(&helper))
         return kErrNotStarted;
-    int mark = JournalFileWrite(library);
-    if (CopyFileOrEntry(Is64BitWindows ? "SetupLib64.dll" : "SetupLib32.dll", library) != kOk) {
-        JournalWriteFailed(mark);
-        return kErrNotStarted;
-    }
     int result = kErrNotStarted;
     char host[kPathSize];
+    char folder[kPathSize];
     char command[kRunCommandSize];
-    if (HelperHost(host, sizeof host) &&
+    if (HelperHost(host, sizeof host) && SystemFolder(folder, sizeof folder) &&
         FormatText(command, sizeof command, "\"%s\" \"%s\",RunNonElevated \"%s%s%s\"", host,
-                   library, file, parameters[0] ? " " : "", parameters)) {
+                   helper.library, file, parameters[0] ? " " : "", parameters)) {
         STARTUPINFOA startup;
         memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process;
-        if (CreateProcessA(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                           nullptr, &startup, &process)) {
+        // rundll32 works in the system folder: nothing it looks up by a bare name comes from
+        // the setup's folder or the engine's current one.
+        if (Sys.CreateProcessA(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                               nullptr, folder, &startup, &process)) {
             result = kOk;
-            DWORD code = STILL_ACTIVE;
-            bool queried = GetExitCodeProcess(process.hProcess, &code);
-            for (int i = 0; queried && code == STILL_ACTIVE && i < kHelperWaitSteps; i++) {
-                PumpMessages();
-                Sleep(kStepMs);
-                queried = GetExitCodeProcess(process.hProcess, &code);
-            }
+            WaitForHelperHost(process.hProcess);
             CloseHandle(process.hProcess);
             CloseHandle(process.hThread);
         }
     }
-    if (PathExists(library)) {
-        for (int i = 0; i < kHelperWaitSteps; i++) {
-            PumpMessages();
-            Sleep(kStepMs);
-            Sys.DeleteFileA(library);
-            if (!PathExists(library))
-                break;
-        }
-    }
+    RemoveHelper(&helper);
     return result;
 }
 
@@ -250,18 +359,20 @@ int CommandRun(const char *argumentStart, const char *lineEnd)
 {
     if (FetchArguments(3, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
-    const char *file = ArgumentSlots[0];
+    char file[kTextSize];
     const char *parameters = ArgumentSlots[1];
+    if (!ProgramPath(ArgumentSlots[0], file, sizeof file))
+        return kErrNotStarted;
+    // The helper is placed by the engine itself, whoever it acts as: what it starts runs as
+    // the person at the desktop anyway.
+    if (OsCode >= kOsVista && EqualIgnoringCase(ArgumentSlots[2], "NonElevated"))
+        return RunNonElevated(file, parameters);
     BeginRealUser();
     int result = kOk;
-    if (OsCode >= kOsVista && EqualIgnoringCase(ArgumentSlots[2], "NonElevated")) {
-        result = RunNonElevated(file, parameters);
-    } else {
-        HINSTANCE started = ShellExecuteA(
-            nullptr, nullptr, file, parameters[0] ? parameters : nullptr, nullptr, SW_SHOWNORMAL);
-        if ((INT_PTR)started <= 32)
-            result = kErrNotStarted;
-    }
+    HINSTANCE started = ShellExecuteA(nullptr, nullptr, file, parameters[0] ? parameters : nullptr,
+                                      nullptr, SW_SHOWNORMAL);
+    if ((INT_PTR)started <= 32)
+        result = kErrNotStarted;
     EndRealUser();
     return result;
 }
@@ -297,10 +408,11 @@ int CommandCall(const char *argumentStart, const char *lineEnd)
     if (FetchArguments(4, &argumentStart, lineEnd) < 1)
         return kErrMissingArgument;
     const char *folder = ArgumentSlots[2];
-    char command[kTextSize];
+    char program[kTextSize];
+    char command[kTextSize] = "";
     // A command line cut short would run something else: one that does not fit is refused.
-    bool fits =
-        FormatText(command, sizeof command, "\"%s\" %s", ArgumentSlots[0], ArgumentSlots[1]);
+    bool fits = ProgramPath(ArgumentSlots[0], program, sizeof program) &&
+                FormatText(command, sizeof command, "\"%s\" %s", program, ArgumentSlots[1]);
     ShowStatus(IDS_STATUS_EXECUTE, "Executing: %s", command);
     BeginRealUser();
     int result = kErrNotStarted;
@@ -312,8 +424,8 @@ int CommandCall(const char *argumentStart, const char *lineEnd)
         startup.wShowWindow = SW_HIDE;
     }
     PROCESS_INFORMATION process;
-    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                               nullptr, folder[0] ? folder : nullptr, &startup, &process)) {
+    if (fits && Sys.CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                                   nullptr, folder[0] ? folder : nullptr, &startup, &process)) {
         DWORD code = WaitForProgram(process.hProcess);
         char text[16];
         if (code == 0)

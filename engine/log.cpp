@@ -139,6 +139,7 @@ static void BeginDetail(int phase, int lineNumber, const char *lineStart, const 
                         const char *lineEnd)
 {
     detailActive = GetVariableNumber("#LOGDETAIL#") == 1;
+    CommandNote[0] = 0;
     if (!detailActive)
         return;
     const char *keywordEnd = lineStart;
@@ -166,6 +167,10 @@ static void EndDetail(int result)
     FormatText(tail, sizeof tail, " -> %d (%lu ms)", result,
                (unsigned long)(GetTickCount() - detailStart));
     AppendText(detailLine, sizeof detailLine, tail);
+    if (CommandNote[0]) {
+        AppendText(detailLine, sizeof detailLine, "; ");
+        AppendText(detailLine, sizeof detailLine, CommandNote);
+    }
     HANDLE file = OpenLog();
     if (file != INVALID_HANDLE_VALUE) {
         WriteText(file, detailLine);

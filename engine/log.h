@@ -18,7 +18,7 @@ void WriteInstallLog(void);
 
 // Lets the script ask for detail lines: with #LOGDETAIL# = 1, each command the interpreter runs
 // adds one line to the log (its script line, its arguments expanded, its result and the time it
-// took), in either mode.
+// took, and what the command passed over: CommandNote), in either mode.
 void InstallCommandLog(void);
 
 // True when this run has written detail lines into its log.

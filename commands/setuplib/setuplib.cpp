@@ -1,10 +1,13 @@
-// SetupLib: the helper library the engine runs through rundll32 to start a program for the
-// person at the desktop, without the engine's administrator rights:
+// SetupLib: the helper library the engine runs through rundll32 to start a program, or open a
+// document, for the person at the desktop, without the engine's administrator rights:
 //   rundll32.exe "...\SetupLib.dll", RunNonElevated "C:\Program Files\Tool\Tool.exe -a"
-// It starts the program with the token of the desktop shell's process and returns at once; the
-// started program does not load this library, so nothing keeps it in use afterwards.
+//   rundll32.exe "...\SetupLib.dll", RunNonElevated "C:\Program Files\Tool\Tool.chm"
+// It starts the program (for a document, the program its type opens with) with the token of the
+// desktop shell's process and returns at once; the started program does not load this library,
+// so nothing keeps it in use afterwards.
 #include <windows.h>
 
+#include <shlwapi.h>
 #include <string.h>
 
 #include "base/text.h"
@@ -45,16 +48,9 @@ static HANDLE ShellUserToken(void)
     return primary;
 }
 
-static void StartProgram(const char *program, const char *parameters, int show)
+// Starts the command line as the person at the desktop, in `folder` (none: this process's).
+static void StartAsDesktopUser(const char *command, const char *folder, int show)
 {
-    char command[kCommandSize];
-    char folder[MAX_PATH];
-    if (!FormatText(command, sizeof command, "\"%s\" %s", program, parameters) ||
-        !CopyText(folder, sizeof folder, program))
-        return;
-    char *slash = strrchr(folder, '\\');
-    if (slash)
-        *slash = 0;
     WCHAR wideCommand[kCommandSize];
     WCHAR wideFolder[MAX_PATH];
     if (!MultiByteToWideChar(CP_ACP, 0, command, -1, wideCommand, kCommandSize) ||
@@ -68,19 +64,93 @@ static void StartProgram(const char *program, const char *parameters, int show)
     PROCESS_INFORMATION process;
     HANDLE token = ShellUserToken();
     BOOL started;
+    const WCHAR *workIn = folder[0] ? wideFolder : nullptr;
     if (token) {
-        started = CreateProcessWithTokenW(token, 0, nullptr, wideCommand, 0, nullptr,
-                                          slash ? wideFolder : nullptr, &startup, &process);
+        started = CreateProcessWithTokenW(token, 0, nullptr, wideCommand, 0, nullptr, workIn,
+                                          &startup, &process);
         CloseHandle(token);
     } else {
         // No desktop shell: there is no other user to start it for.
-        started = CreateProcessW(nullptr, wideCommand, nullptr, nullptr, FALSE, 0, nullptr,
-                                 slash ? wideFolder : nullptr, &startup, &process);
+        started = CreateProcessW(nullptr, wideCommand, nullptr, nullptr, FALSE, 0, nullptr, workIn,
+                                 &startup, &process);
     }
     if (started) {
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
+}
+
+// True when `path` names what CreateProcess starts itself: a program, a command script, or a
+// name without extension (which it completes with ".exe").
+static bool IsProgram(const char *path)
+{
+    const char *dot = strrchr(path, '.');
+    const char *slash = strrchr(path, '\\');
+    if (!dot || (slash && dot < slash))
+        return true;
+    static const char *const programs[] = {".exe", ".com", ".bat", ".cmd"};
+    for (const char *extension : programs)
+        if (EqualIgnoringCase(dot, extension))
+            return true;
+    return false;
+}
+
+// The command line that opens the document `file` as the desktop's shell would: the "open"
+// command of its type, with the file in place of %1 (%L, %V) and the parameters in place of %*;
+// the file is added at the end of a command that has no place for it. False when its type has
+// no such command or the line does not fit.
+static bool DocumentCommand(const char *file, const char *parameters, char *command,
+                            size_t capacity)
+{
+    const char *dot = strrchr(file, '.');
+    char pattern[kCommandSize];
+    char expanded[kCommandSize];
+    DWORD n = sizeof pattern;
+    if (!dot ||
+        FAILED(AssocQueryStringA(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, dot, "open", pattern, &n)))
+        return false;
+    DWORD length = ExpandEnvironmentStringsA(pattern, expanded, sizeof expanded);
+    if (length == 0 || length > sizeof expanded)
+        return false;
+    command[0] = 0;
+    bool fits = true;
+    bool placed = false;
+    for (const char *p = expanded; *p && fits; p++) {
+        char c = *p == '%' && p[1] ? *++p : 0;
+        if (c == '1' || c == 'L' || c == 'l' || c == 'V' || c == 'v') {
+            fits = AppendText(command, capacity, file);
+            placed = true;
+        } else if (c == '*') {
+            fits = AppendText(command, capacity, parameters);
+        } else if (c == 0 || c == '%') {
+            char one[2] = {c ? c : *p, 0};
+            fits = AppendText(command, capacity, one);
+        }
+    }
+    if (!placed)
+        fits = fits && AppendText(command, capacity, " \"") &&
+               AppendText(command, capacity, file) && AppendText(command, capacity, "\"");
+    return fits;
+}
+
+// Starts the program, or opens the document with its type's program, for the person at the
+// desktop; the folder the file lies in is the started program's working folder.
+static void StartProgram(const char *program, const char *parameters, int show)
+{
+    char command[kCommandSize];
+    char folder[MAX_PATH];
+    if (!CopyText(folder, sizeof folder, program))
+        return;
+    char *slash = strrchr(folder, '\\');
+    if (slash)
+        *slash = 0;
+    else
+        folder[0] = 0;
+    bool fits = IsProgram(program)
+                    ? FormatText(command, sizeof command, "\"%s\" %s", program, parameters)
+                    : DocumentCommand(program, parameters, command, sizeof command);
+    if (fits)
+        StartAsDesktopUser(command, folder, show);
 }
 
 extern "C" __declspec(dllexport) void CALLBACK

@@ -243,6 +243,44 @@ TEST_F(FileCommands, FolderSizeCountsEveryFileOnce)
     EXPECT_EQ(FolderSize(Path("none").c_str()), 0u);
 }
 
+// A user may put links in a folder the user may write, also back into the folder itself. The
+// commands that delete, remove, copy into or walk a folder do not go through one: the
+// installed size counts every file once, and what lies behind a link stays as it was.
+TEST_F(FileCommands, NoCommandGoesThroughALink)
+{
+    CreatePath(Path("t\\a\\empty").c_str());
+    WriteFileText(Path("t\\one.dcf"), std::string(3000, 'x'));
+    WriteFileText(Path("t\\a\\two"), std::string(2144, 'x'));
+    PlantedLink back(Path("t\\a\\back"), Path("t"));
+    PlantedLink again(Path("t\\again"), Path("t"));
+    ASSERT_TRUE(back.Planted && again.Planted);
+    EXPECT_EQ(FolderSize(Path("t").c_str()), 5144u);
+    EXPECT_EQ(FolderSize(Path("t\\again\\a").c_str()), 0u);
+    SetVariable("#INSTALLPATH#", Path("t").c_str());
+    SetInstallSize();
+    EXPECT_STREQ(GetVariableText("#INSTALLSIZE#"), "5");
+
+    std::string linked = Path("t\\again");
+    struct {
+        std::string line;
+        int code;
+    } cases[] = {
+        {"DeleteFile \"" + linked + "\\*.dcf\"", 0},
+        {"DeleteFile \"" + Path("t\\a\\back\\a") + "\\*.*\", 0", 0},
+        {"RemoveDir \"" + linked + "\\a\\empty\"", 0},
+        {"CopyFile \"" + Path("t\\a\\two") + "\", \"" + linked + "\\copy\"", kErrFileNotWritten},
+        {"CopyFile \"" + Path("t\\a\\two") + "\", \"" + linked + "\"", kErrFileNotWritten},
+    };
+    for (const auto &c : cases) {
+        CommandNote[0] = 0;
+        EXPECT_EQ(RunLine(c.line), c.code) << c.line;
+        EXPECT_NE(std::string(CommandNote).find(": a link"), std::string::npos) << c.line;
+    }
+    EXPECT_EQ(NamesMatching(Path("t\\*")), "a\nagain\none.dcf\n");
+    EXPECT_EQ(NamesMatching(Path("t\\a\\*")), "back\nempty\ntwo\n");
+    EXPECT_STREQ(CommandNote, ("not through " + linked + ": a link").c_str());
+}
+
 BOOL WINAPI ShortWrite(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED o)
 {
     return WriteFile(file, bytes, count / 2, written, o);

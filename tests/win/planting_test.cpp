@@ -73,6 +73,16 @@ class Planting : public WindowsTest
         Planted.push_back(path + ".ran");
     }
 
+    // A program planted under `path`, which only leaves its mark when it runs.
+    void PlantProgram(const std::string &path)
+    {
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        ASSERT_TRUE(CopyFileA(self, path.c_str(), FALSE));
+        Planted.push_back(path);
+        Planted.push_back(path + ".ran");
+    }
+
     std::string Setup;
     std::string Target;
     std::vector<std::string> Planted;
@@ -124,6 +134,58 @@ TEST_F(Planting, TheHelperLibraryIsTheSetupsOwn)
     EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(MarksIn(Folder), "");
     EXPECT_EQ(MarksIn(Target), "");
+}
+
+// A program named without a folder is the system's, also when one of its name lies beside the
+// setup and in the folder the setup is started from. (The system's regsvr32 cannot register a
+// library that is not there; a planted one would say it did.)
+TEST_F(Planting, ABareProgramNameIsTheSystems)
+{
+    ASSERT_EQ(PackSample(Setup, "PhaseBegin 0\r\nSet #PROGRAM#, Tool\r\nPhaseEnd\r\n"
+                                "PhaseBegin 1\r\nSet #LASTERROR#, 0\r\n"
+                                "Call \"regsvr32.exe\", \"/s Missing.dll\", , Hide\r\n"
+                                "If #LASTERROR#, =, 0\r\nError \"not the system's regsvr32\"\r\n"
+                                "Endif\r\nPhaseEnd\r\n"),
+              0u);
+    std::string current = Path("current");
+    CreateDirectoryA(current.c_str(), nullptr);
+    PlantProgram(Path("regsvr32.exe"));
+    PlantProgram(current + "\\regsvr32.exe");
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", current), 0u);
+    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(MarksIn(Folder), "");
+    EXPECT_EQ(MarksIn(current), "");
+}
+
+// The settings folder is the user's: a user may put a link in its place, to a folder of
+// someone else's settings. The uninstaller deletes nothing there, goes on, and says so in its
+// detail lines.
+TEST_F(Planting, TheUninstallerDeletesNothingBehindALinkedSettingsFolder)
+{
+    std::string sample = std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\";
+    char data[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, data);
+    std::string config = std::string(data) + "\\Veltrano\\Tool";
+    // As the uninstaller's wizard has it (a silent removal does not look the folder up).
+    std::string uninstall = ReadFileText(sample + "Uninstall.vis");
+    std::string program = "Set #PROGRAM#, Tool\r\n";
+    uninstall.insert(uninstall.find(program) + program.size(),
+                     "Set #LOGDETAIL#, 1\r\nSet #CONFIGPATH#, \"" + config + "\"\r\n");
+    ASSERT_EQ(PackSample(Setup, ReadFileText(sample + "Setup.vis"), uninstall), 0u);
+    ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
+    ASSERT_TRUE(RemoveDirectoryA(config.c_str()));
+    std::string victim = Path("Victim");
+    CreateDirectoryA(victim.c_str(), nullptr);
+    WriteFileText(victim + "\\drawing.dcf", "someone else's drawing");
+    PlantedLink link(config, victim);
+    ASSERT_TRUE(link.Planted);
+    EXPECT_EQ(RunProgram(Target + "\\Uninstall.exe", "\"" + Target + "\"", Folder), 0u);
+    EXPECT_EQ(ReadFileText(victim + "\\drawing.dcf"), "someone else's drawing");
+    std::string log = ReadFileText(TempFolder() + "\\Tool-Uninstall.log");
+    EXPECT_NE(log.find("DeleteFile \"" + config + "\\*.dcf\" -> 0 ("), std::string::npos) << log;
+    EXPECT_NE(log.find("; not through " + config + ": a link\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Uninstall finished successfully!"), std::string::npos) << log;
+    EXPECT_FALSE(Exists(Target));
 }
 
 // Libraries that Windows loads on demand for windows, themes, dialogs and the shell, planted

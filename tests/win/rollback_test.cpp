@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <sddl.h>
+
+#include "commands/files.h"
 #include "commands/journal.h"
 #include "tests/win/robot.h"
 
@@ -341,6 +344,45 @@ TEST_F(RollbackJournal, BackupFoldersAdmitOnlyTheSystemAndAdministrators)
         RollBack(0);
         EXPECT_EQ(ReadFileText(file), "old");
     }
+}
+
+// A folder replaced by a link after the journal noted changes in it (a file replaced, a new
+// file, a new folder): the rollback deletes, removes and puts back nothing behind the link, and
+// notes each step it passed over.
+TEST_F(RollbackJournal, TheRollbackDoesNotGoThroughALinkPlantedSince)
+{
+    std::string app = Path("app");
+    CreateDirectoryA(app.c_str(), nullptr);
+    WriteFileText(app + "\\old.dll", "old");
+    std::string victim = Path("victim");
+    CreatePath((victim + "\\sub").c_str());
+    WriteFileText(victim + "\\old.dll", "the victim's");
+    WriteFileText(victim + "\\sub\\new.dll", "the victim's");
+    StartJournal();
+    ASSERT_NE(JournalFileWrite((app + "\\old.dll").c_str()), kNoMark);
+    WriteFileText(app + "\\old.dll", "new");
+    ASSERT_EQ(CreateOneFolder((app + "\\sub").c_str()), 0);
+    ASSERT_NE(JournalFileWrite((app + "\\sub\\new.dll").c_str()), kNoMark);
+    WriteFileText(app + "\\sub\\new.dll", "new");
+    ASSERT_TRUE(MoveFileA(app.c_str(), Path("moved").c_str()));
+    PlantedLink link(app, victim);
+    ASSERT_TRUE(link.Planted);
+    int count = RollBack(0);
+    std::string notes;
+    for (int i = 0; i < count; i++)
+        notes += RollbackNote(i) + std::string("\n");
+    EXPECT_EQ(ReadFileText(victim + "\\old.dll"), "the victim's");
+    EXPECT_EQ(ReadFileText(victim + "\\sub\\new.dll"), "the victim's");
+    size_t at = notes.find(" is kept as ");
+    ASSERT_NE(at, std::string::npos) << notes;
+    std::string kept = notes.substr(at + 12, notes.find('\n', at) - at - 12);
+    EXPECT_EQ(notes, "Not undone: " + app + "\\sub\\new.dll lies behind a link\n" +
+                         "Not undone: the folder " + app + "\\sub lies behind a link\n" +
+                         "Not undone: " + app + "\\old.dll could not be put back; the earlier " +
+                         "file is kept as " + kept + "\n");
+    EXPECT_EQ(ReadFileText(kept), "old");
+    DeleteFileA(kept.c_str());
+    RemoveDirectoryA(kept.substr(0, kept.rfind('\\')).c_str());
 }
 
 } // namespace

@@ -198,6 +198,10 @@ TEST_F(SystemCommands, CallHandsTheExitCodeToTheScript)
     EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
     EXPECT_EQ(RunLine("Call \"" + Path("missing.exe") + "\""), kErrNotStarted);
     EXPECT_STREQ(GetVariableText("#LASTERROR#"), "0");
+    // A bare name is the system folder's program, passed by its full path.
+    EXPECT_EQ(RunLine("Call \"cmd.exe\", \"/c exit 3\", , Hide"), 0);
+    EXPECT_EQ(Statuses, (std::vector<std::string>{"Executing: \"" + cmd + "\" /c exit 3"}));
+    EXPECT_STREQ(GetVariableText("#LASTERROR#"), "00000003");
     // Once the wizard is left while the program runs, the program is ended.
     DWORD start = GetTickCount();
     std::thread leave([] {
@@ -262,7 +266,37 @@ TEST_F(Processes, CloseProgramEndsARunningProduct)
     CloseHandle(pi.hThread);
 }
 
-TEST_F(Processes, RunWithoutElevationUsesTheHelperAndRemovesIt)
+// What the start of the helper's host saw, and what a user's program could do to the helper
+// library while rundll32 loads it.
+struct HelperStart {
+    std::string library;
+    std::string folder;
+    DWORD tampered;
+};
+HelperStart helperStart;
+
+BOOL WINAPI StartAndTamper(LPCSTR application, LPSTR command, LPSECURITY_ATTRIBUTES process,
+                           LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags,
+                           LPVOID environment, LPCSTR folder, LPSTARTUPINFOA startup,
+                           LPPROCESS_INFORMATION started)
+{
+    BOOL ok = CreateProcessA(application, command, process, thread, inherit, flags, environment,
+                             folder, startup, started);
+    std::string text = command;
+    size_t from = text.find("\" \"") + 3;
+    helperStart.library = text.substr(from, text.find('"', from) - from);
+    helperStart.folder = folder ? folder : "";
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    helperStart.tampered = RunProgram(self, "--tamper \"" + helperStart.library + "\"", "C:\\");
+    return ok;
+}
+
+// The helper library lies in a folder of its own that only the system and administrators may
+// write, held from its writing until rundll32 has ended: a user's program can neither write,
+// rename nor delete it meanwhile, nor rename its folder. rundll32 works in the system folder.
+// A document opens with the program its type names, here a stand-in registered for the user.
+TEST_F(Processes, RunWithoutElevationHoldsItsHelperUntilRundllEnds)
 {
     SetVariable("#INSTALLPATH#", Folder.c_str());
     // The helper comes from a disk file of its name, as from the archive.
@@ -270,11 +304,43 @@ TEST_F(Processes, RunWithoutElevationUsesTheHelperAndRemovesIt)
     GetCurrentDirectoryA(sizeof saved, saved);
     for (const char *helper : {"SetupLib32.dll", "SetupLib64.dll"})
         CopyFileA(BuildPath(helper).c_str(), Path(helper).c_str(), FALSE);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    std::string open = std::string("\"") + system + "\\cmd.exe\" /c copy \"%1\" \"%1.opened\"";
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        for (const char *name : {".vttest", "VTTest.Document\\shell\\open\\command"}) {
+            std::string value = name[0] == '.' ? "VTTest.Document" : open;
+            HKEY key;
+            RegCreateKeyExA(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                            &key, nullptr);
+            RegSetValueExA(key, nullptr, 0, REG_SZ, (const BYTE *)value.c_str(),
+                           (DWORD)value.size() + 1);
+            RegCloseKey(key);
+        }
+    }
+    WriteFileText(Path("Manual.vttest"), "the manual");
+
     SetCurrentDirectoryA(Folder.c_str());
-    EXPECT_EQ(RunLine("Run \"" + Program + "\", , NonElevated"), 0);
+    Sys.CreateProcessA = StartAndTamper;
+    for (const std::string &file : {Program, Path("Manual.vttest")}) {
+        helperStart = HelperStart{"", "", 0xDEAD};
+        EXPECT_EQ(RunLine("Run \"" + file + "\", , NonElevated"), 0);
+        EXPECT_EQ(helperStart.tampered, 0u) << "written 1, renamed 2, deleted 4, folder renamed 8";
+        EXPECT_EQ(helperStart.library.rfind(TempFolder() + "\\VTL", 0), 0u) << helperStart.library;
+        EXPECT_FALSE(Exists(helperStart.library.substr(0, helperStart.library.rfind('\\'))));
+        EXPECT_EQ(helperStart.folder, system);
+    }
     SetCurrentDirectoryA(saved);
     EXPECT_TRUE(WaitFor([] { return FindProductWindow("Tool") != nullptr; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFileText(Path("Manual.vttest.opened")) == "the manual"; }));
     EXPECT_FALSE(Exists(Path("SetupLib.dll")));
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        for (const char *name :
+             {"VTTest.Document\\shell\\open\\command", "VTTest.Document\\shell\\open",
+              "VTTest.Document\\shell", "VTTest.Document", ".vttest"})
+            RegDeleteKeyExA(HKEY_CLASSES_ROOT, name, view, 0);
+    }
 }
 
 TEST_F(SystemCommands, PatchFile)

@@ -428,6 +428,51 @@ template <typename Condition> bool WaitFor(Condition done, DWORD timeoutMs = 150
     return true;
 }
 
+// The path as Linux sees it, under Wine; empty where there is no such name.
+inline std::string UnixPath(const std::string &path)
+{
+    typedef char *(CDECL * UnixFileName)(LPCWSTR);
+    UnixFileName unixFileName = (UnixFileName)(void *)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (!unixFileName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *name = unixFileName(wide);
+    std::string text = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+
+// A link at `link` to the folder `target`, planted as any user may, and taken away again when it
+// goes out of scope. Under Wine it is a Unix symbolic link in drive_c, which Wine reports as a
+// reparse point, made by Linux's own ln: Wine starts it like a Windows program, but gives no
+// handle to wait on, so the link is waited for.
+struct PlantedLink {
+    PlantedLink(const std::string &link, const std::string &target) : Path(link)
+    {
+        std::string from = UnixPath(link);
+        std::string to = UnixPath(target);
+        if (!from.empty() && !to.empty())
+            CloseHandle(StartProgram("Z:\\bin\\ln", "-s \"" + to + "\" \"" + from + "\"", "C:\\"));
+        Planted = WaitFor([&] {
+            DWORD attributes = GetFileAttributesA(link.c_str());
+            return attributes != INVALID_FILE_ATTRIBUTES &&
+                   (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        });
+        Unix = Planted ? from : "";
+    }
+    ~PlantedLink()
+    {
+        if (Unix.empty())
+            return;
+        CloseHandle(StartProgram("Z:\\bin\\rm", "-f \"" + Unix + "\"", "C:\\"));
+        WaitFor([&] { return GetFileAttributesA(Path.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    }
+    std::string Path;
+    std::string Unix; // where Linux sees it, once planted
+    bool Planted;
+};
+
 // A stand-in for the desktop shell's window ("Progman"), owned by this process, so that acting
 // as the logged-on user has a shell to take the identity from.
 inline HWND CreateShellWindow(void)
