@@ -86,8 +86,8 @@ static bool OpenArchive(void)
         copyBlock = (uint8_t *)malloc(kCopyBlock);
     if (!copyBlock)
         return false;
-    HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = Sys.CreateFileU(EngineFilePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD length = GetFileSize(file, nullptr);
@@ -200,7 +200,7 @@ static int CopyEngineBytesTo(HANDLE out, uint32_t first, uint32_t end,
 done:
     CloseHandle(out);
     if (result != kOk)
-        Sys.DeleteFileA(destination); /* best effort */
+        Sys.DeleteFileU(destination); /* best effort */
     return result;
 }
 
@@ -215,7 +215,7 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry)) {
         if (out == INVALID_HANDLE_VALUE)
-            out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
         result =
@@ -230,7 +230,7 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     if (out != INVALID_HANDLE_VALUE) {
         // The entry is gone from under an open destination: what was made for it goes again.
         CloseHandle(out);
-        Sys.DeleteFileA(destination); /* best effort */
+        Sys.DeleteFileU(destination); /* best effort */
     }
     return result;
 }
@@ -247,8 +247,8 @@ int WriteImageThroughEntry(const char *name, const char *destination)
 
 uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = Sys.CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     uint8_t *buffer = nullptr;
@@ -307,7 +307,7 @@ int CopyEntryToNewFile(const char *source, const char *destination,
 {
     if (SourceOf(source) != kFromArchive)
         return kNotNew;
-    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE)
         return kNotNew; /* a file or folder stands there, or the path fails: the usual way */
@@ -323,7 +323,7 @@ int CopyFileOrEntry(const char *source, const char *destination)
     case kFromDisk:
         if (!PathExists(source))
             return kErrArchive;
-        return Sys.CopyFileA(source, destination, FALSE) ? kOk : kErrFileNotWritten;
+        return Sys.CopyFileU(source, destination, FALSE) ? kOk : kErrFileNotWritten;
     default:
         return kErrArchive;
     }

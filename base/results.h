@@ -28,6 +28,9 @@ enum ResultCode {
     kErrNotStarted = 27,
     kErrPhaseMissing = 28,
     kErrScriptError = 29,
+    // A name or value cannot be handed to Windows: on the 95 family a character the ANSI code
+    // page lacks, anywhere a text that is not well-formed.
+    kErrTextNotConverted = 30,
 };
 
 // Exit codes of the process, as deployment tools read them.

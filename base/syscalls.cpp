@@ -12,31 +12,19 @@ static BOOL WINAPI EveryoneIsAnAdministrator(void)
     return TRUE;
 }
 
+// The entries that convert text, in systemtext.cpp.
+void ResetTextCalls(void);
+
 void ResetSystemCalls(void)
 {
-    Sys.CreateFileA = ::CreateFileA;
+    ResetTextCalls();
     Sys.WriteFile = ::WriteFile;
-    Sys.CopyFileA = ::CopyFileA;
-    Sys.DeleteFileA = ::DeleteFileA;
-    Sys.CreateDirectoryA = ::CreateDirectoryA;
-    Sys.RemoveDirectoryA = ::RemoveDirectoryA;
-    Sys.RegCreateKeyExA = ::RegCreateKeyExA;
-    Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
-    Sys.OpenSCManagerA = ::OpenSCManagerA;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    Sys.GetDiskFreeSpaceExA =
-        (BOOL(WINAPI *)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER))(
-            void *)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
     Sys.RegOpenCurrentUser =
         (LONG(WINAPI *)(REGSAM, PHKEY))(void *)GetProcAddress(advapi, "RegOpenCurrentUser");
     Sys.ImpersonateLoggedOnUser =
         (BOOL(WINAPI *)(HANDLE))(void *)GetProcAddress(advapi, "ImpersonateLoggedOnUser");
-    Sys.MoveFileExA =
-        (BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExA");
-    Sys.RegDeleteKeyExA = (LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD))(void *)GetProcAddress(
-        advapi, "RegDeleteKeyExA");
     // By ordinal: older shell libraries export it under no name; without it, as on systems
     // that have no administrators, everyone counts as one.
     Sys.IsUserAnAdmin = (BOOL(WINAPI *)(void))(void *)GetProcAddress(
@@ -105,7 +93,7 @@ bool CreateGuardedFolder(const char *path)
         !fromText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 1 /* SDDL_REVISION_1 */,
                   &security.lpSecurityDescriptor, nullptr))
         security.lpSecurityDescriptor = nullptr;
-    BOOL made = Sys.CreateDirectoryA(path, security.lpSecurityDescriptor ? &security : nullptr);
+    BOOL made = Sys.CreateDirectoryU(path, security.lpSecurityDescriptor ? &security : nullptr);
     DWORD error = GetLastError();
     if (security.lpSecurityDescriptor)
         LocalFree(security.lpSecurityDescriptor);
@@ -115,18 +103,18 @@ bool CreateGuardedFolder(const char *path)
 
 bool PathExists(const char *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsFolder(const char *path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int WriteWholeFile(const char *path, const void *bytes, DWORD count)
 {
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = Sys.CreateFileU(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kErrFileNotWritten;

@@ -41,12 +41,16 @@ void StripBackslashes(char *path)
 int CreateOneFolder(const char *path)
 {
     for (int attempt = 0; attempt < kFolderAttempts; attempt++) {
-        if (Sys.CreateDirectoryA(path, nullptr)) {
+        if (Sys.CreateDirectoryU(path, nullptr)) {
             JournalFolderCreated(path);
             return kOk;
         }
+        // A name that cannot be given to the system is not worth another try.
+        bool unnamed = GetLastError() == ERROR_NO_UNICODE_TRANSLATION;
         if (IsFolder(path))
             return kOk;
+        if (unnamed)
+            break;
         Sleep(kRetryPauseMs);
     }
     return kErrFolderNotCreated;
@@ -108,7 +112,7 @@ int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count
 
 static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t count)
 {
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         char folder[kPathSize];
@@ -119,7 +123,7 @@ static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t co
             *slash = 0;
             CreatePath(folder);
         }
-        file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return 1;
@@ -138,7 +142,7 @@ uint64_t FolderSize(const char *path)
         !FormatText(pattern, sizeof pattern, "%s*.*", prefix))
         return 0;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = FindFirstFileU(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     uint64_t total = 0;
@@ -154,7 +158,7 @@ uint64_t FolderSize(const char *path)
         } else {
             total += (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileU(search, &found));
     FindClose(search);
     return total;
 }
@@ -226,11 +230,11 @@ done:
 static int CopyToOldPlace(const char *source, char *destination, size_t capacity, bool fits)
 {
     // A folder destination receives the source under the name it is given by.
-    DWORD attributes = fits ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = fits ? GetFileAttributesU(destination) : INVALID_FILE_ATTRIBUTES;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         fits = AddBackslash(destination, capacity) && AppendText(destination, capacity, source);
         attributes =
-            fits && JournalRecording() ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+            fits && JournalRecording() ? GetFileAttributesU(destination) : INVALID_FILE_ATTRIBUTES;
     }
     ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
     int result = kErrFileNotWritten;
@@ -266,7 +270,7 @@ static bool DeleteWithRetries(const char *path, long attempts)
             return false;
         attempts--;
         // With the journal the file is kept, not deleted: it moves into the backup.
-        BOOL deleted = JournalRecording() ? JournalFileDelete(path) : Sys.DeleteFileA(path);
+        BOOL deleted = JournalRecording() ? JournalFileDelete(path) : Sys.DeleteFileU(path);
         if (!deleted && allowed > 1)
             Sleep(kRetryPauseMs);
         if (deleted || !PathExists(path))
@@ -291,7 +295,7 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
         result = kErrFileNotDeleted;
         goto done;
     }
-    search = FindFirstFileA(pattern, &found);
+    search = FindFirstFileU(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         goto done;
     do {
@@ -300,13 +304,13 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
             result = kErrFileNotDeleted;
             continue;
         }
-        DWORD attributes = GetFileAttributesA(full);
+        DWORD attributes = GetFileAttributesU(full);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         ShowStatus(IDS_STATUS_DELETE_FILE, "Deleting file: %s", full);
         if (!DeleteWithRetries(full, attempts))
             result = kErrFileNotDeleted;
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileU(search, &found));
     FindClose(search);
 done:
     EndRealUser();
@@ -325,7 +329,7 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
         result = kErrFolderNotRemoved;
     } else if (PathExists(path)) {
         int mark = JournalFolderRemove(path);
-        if (!Sys.RemoveDirectoryA(path)) {
+        if (!Sys.RemoveDirectoryU(path)) {
             JournalCancel(mark);
             result = kErrFolderNotRemoved;
         }

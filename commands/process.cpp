@@ -58,9 +58,14 @@ static BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter)
     char text[kPathSize];
     if (GetClassNameA(window, text, sizeof text) <= 0 || !EqualIgnoringCase(text, "VTCWindow"))
         return TRUE;
-    text[0] = 0;
-    if (GetWindowTextA(window, text, sizeof text) <= 0 ||
-        !ContainsIgnoringCase(text, search->valueName))
+    // The title as UTF-8, as the product name it is compared with.
+    WCHAR title[kPathSize];
+    char narrow[kPathSize];
+    bool titled = Sys.wide ? GetWindowTextW(window, title, kPathSize) > 0 &&
+                                 TextFromWide(title, text, sizeof text)
+                           : GetWindowTextA(window, narrow, sizeof narrow) > 0 &&
+                                 TextFromCodePage(narrow, text, sizeof text);
+    if (!titled || !ContainsIgnoringCase(text, search->valueName))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -77,12 +82,12 @@ HWND FindProductWindow(const char *valueName)
 static bool ProductNameAt(DWORD index, char *name, DWORD capacity)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
+    if (RegOpenKeyExU(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
         ERROR_SUCCESS)
         return false;
     DWORD size = capacity;
     bool found =
-        RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegEnumValueU(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
     return found;
 }
@@ -146,7 +151,7 @@ int CommandCloseProgram(const char *argumentStart, const char *lineEnd)
 static SC_HANDLE OpenServiceManager(void)
 {
     for (int attempt = 0;; attempt++) {
-        SC_HANDLE manager = Sys.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE manager = Sys.OpenSCManagerU(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         DWORD error = GetLastError();
         bool starting = error == RPC_S_SERVER_UNAVAILABLE || error == RPC_S_SERVER_TOO_BUSY ||
                         error == ERROR_PIPE_BUSY || error == RPC_S_CALL_FAILED ||
@@ -167,7 +172,7 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
     SC_HANDLE manager = OpenServiceManager();
     if (!manager)
         return kErrNoServiceManager;
-    SC_HANDLE service = OpenServiceA(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceU(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);
     if (service) {
         SERVICE_STATUS status;
         memset(&status, 0, sizeof status);
@@ -184,13 +189,13 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
 static bool HelperHost(char *out, size_t capacity)
 {
     char folder[kPathSize];
-    UINT n = GetSystemDirectoryA(folder, sizeof folder);
+    UINT n = GetSystemDirectoryU(folder, sizeof folder);
     if (n == 0 || n >= sizeof folder)
         return false;
 #ifndef _WIN64
     char windows[kPathSize];
     char native[kPathSize];
-    UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+    UINT w = GetWindowsDirectoryU(windows, sizeof windows);
     if (Is64BitWindows && w > 0 && w < sizeof windows &&
         FormatText(native, sizeof native, "%s\\Sysnative", windows) && IsFolder(native))
         CopyText(folder, sizeof folder, native);
@@ -220,7 +225,7 @@ static int RunNonElevated(const char *file, const char *parameters)
         memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process;
-        if (CreateProcessA(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+        if (CreateProcessU(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                            nullptr, &startup, &process)) {
             result = kOk;
             DWORD code = STILL_ACTIVE;
@@ -238,7 +243,7 @@ static int RunNonElevated(const char *file, const char *parameters)
         for (int i = 0; i < kHelperWaitSteps; i++) {
             PumpMessages();
             Sleep(kStepMs);
-            Sys.DeleteFileA(library);
+            Sys.DeleteFileU(library);
             if (!PathExists(library))
                 break;
         }
@@ -257,7 +262,7 @@ int CommandRun(const char *argumentStart, const char *lineEnd)
     if (OsCode >= kOsVista && EqualIgnoringCase(ArgumentSlots[2], "NonElevated")) {
         result = RunNonElevated(file, parameters);
     } else {
-        HINSTANCE started = ShellExecuteA(
+        HINSTANCE started = ShellExecuteU(
             nullptr, nullptr, file, parameters[0] ? parameters : nullptr, nullptr, SW_SHOWNORMAL);
         if ((INT_PTR)started <= 32)
             result = kErrNotStarted;
@@ -312,7 +317,7 @@ int CommandCall(const char *argumentStart, const char *lineEnd)
         startup.wShowWindow = SW_HIDE;
     }
     PROCESS_INFORMATION process;
-    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (fits && CreateProcessU(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                                nullptr, folder[0] ? folder : nullptr, &startup, &process)) {
         DWORD code = WaitForProgram(process.hProcess);
         char text[16];

@@ -32,7 +32,7 @@ static bool RemovalRan(DWORD code)
 static bool MakeRunFolder(char *folder, size_t capacity)
 {
     char temp[kPathSize];
-    DWORD n = GetTempPathA(sizeof temp, temp);
+    DWORD n = GetTempPathU(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp)
         return false;
     StripBackslashes(temp);
@@ -52,8 +52,8 @@ static bool MakeRunFolder(char *folder, size_t capacity)
 // True when the open file `copy` holds exactly the bytes of the file at `original`.
 static bool SameBytes(HANDLE copy, const char *original)
 {
-    HANDLE source = CreateFileA(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE source = Sys.CreateFileU(original, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (source == INVALID_HANDLE_VALUE)
         return false;
     static char a[kCompareBlock];
@@ -95,7 +95,7 @@ static void MoveOutOfTheWay(char *moved, size_t capacity)
             if (!FormatText(moved, capacity, "%s\\~VTU%08lX.tmp", folder,
                             (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
                 break;
-            if (MoveFileA(EngineFilePath, moved))
+            if (MoveFileU(EngineFilePath, moved))
                 return;
             if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
                 break;
@@ -125,7 +125,7 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
 {
     char system[kPathSize];
     char command[kCommandSize];
-    UINT n = GetSystemDirectoryA(system, sizeof system);
+    UINT n = GetSystemDirectoryU(system, sizeof system);
     bool fits = n > 0 && n < sizeof system &&
                 FormatText(command, sizeof command,
                            "\"%s\\cmd.exe\" /d /q /v:off /c for /l %%i in (1,1,%d) do (del /f /q",
@@ -149,17 +149,17 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
+    if (fits && CreateProcessU(nullptr, command, nullptr, nullptr, FALSE,
                                CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, nullptr, system, &startup,
                                &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return;
     }
-    for (int i = 0; Sys.MoveFileExA && i < fileCount; i++)
-        Sys.MoveFileExA(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
-    for (int i = 0; Sys.MoveFileExA && i < folderCount; i++)
-        Sys.MoveFileExA(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExU && i < fileCount; i++)
+        Sys.MoveFileExU(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExU && i < folderCount; i++)
+        Sys.MoveFileExU(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
 }
 
 int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
@@ -173,17 +173,17 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     if (!MakeRunFolder(folder, sizeof folder))
         return kRelaunchFailed;
     if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy) ||
-        !Sys.CopyFileA(EngineFilePath, copy, TRUE))
+        !Sys.CopyFileU(EngineFilePath, copy, TRUE))
         goto done;
     // From here until the copy runs, nobody may change or replace it: it is opened without
     // sharing writes or deletion, and only what then reads as this very program is started.
-    held = CreateFileA(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    held = Sys.CreateFileU(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE || !SameBytes(held, EngineFilePath))
         goto done;
     MoveOutOfTheWay(moved, sizeof moved);
     // Nor may this process's own working folder keep the installation folder in use.
-    SetCurrentDirectoryA(folder); /* best effort */
+    SetCurrentDirectoryU(folder); /* best effort */
 
     memset(&start, 0, sizeof start);
     start.cbSize = sizeof start;
@@ -194,9 +194,9 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     // The copy works in its own folder, so that nothing keeps the installation folder in use.
     start.lpDirectory = folder;
     start.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&start) || !start.hProcess) {
+    if (!ShellExecuteExU(&start) || !start.hProcess) {
         if (moved[0])
-            MoveFileA(moved, EngineFilePath); /* best effort: the uninstaller stays usable */
+            MoveFileU(moved, EngineFilePath); /* best effort: the uninstaller stays usable */
         goto done;
     }
     CloseHandle(held);
@@ -209,15 +209,15 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     // A run that removed nothing (cancelled, refused, or another one running) leaves the
     // product as it was, its uninstaller included; one that cannot go back is kept, not removed.
     if (moved[0] && !RemovalRan(*exitCode)) {
-        MoveFileA(moved, EngineFilePath); /* best effort */
+        MoveFileU(moved, EngineFilePath); /* best effort */
         moved[0] = 0;
     }
 done:
     if (held != INVALID_HANDLE_VALUE)
         CloseHandle(held);
     if (result != kOk) {
-        Sys.DeleteFileA(copy);        /* best effort */
-        Sys.RemoveDirectoryA(folder); /* best effort */
+        Sys.DeleteFileU(copy);        /* best effort */
+        Sys.RemoveDirectoryU(folder); /* best effort */
         return result;
     }
     {

@@ -1,6 +1,6 @@
 // SetupLib: the helper library the engine runs through rundll32 to start a program for the
 // person at the desktop, without the engine's administrator rights:
-//   rundll32.exe "...\SetupLib.dll", RunNonElevated "C:\Program Files\Tool\Tool.exe -a"
+//   rundll32.exe "...\SetupLib.dll",RunNonElevated "C:\Program Files\Tool\Tool.exe -a"
 // It starts the program with the token of the desktop shell's process and returns at once; the
 // started program does not load this library, so nothing keeps it in use afterwards.
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "base/text.h"
+#include "base/unicode.h"
 #include "commands/shelltoken.h"
 
 enum { kCommandSize = 1300 };
@@ -22,7 +23,10 @@ static void SplitCommand(char *text, const char **program, const char **paramete
         if (*p != ' ')
             continue;
         *p = 0;
-        DWORD attributes = GetFileAttributesA(text);
+        WCHAR wide[MAX_PATH];
+        DWORD attributes = Utf8ToUtf16(text, (uint16_t *)wide, MAX_PATH) == kConverted
+                               ? GetFileAttributesW(wide)
+                               : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             *parameters = p + 1;
             return;
@@ -57,8 +61,8 @@ static void StartProgram(const char *program, const char *parameters, int show)
         *slash = 0;
     WCHAR wideCommand[kCommandSize];
     WCHAR wideFolder[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, command, -1, wideCommand, kCommandSize) ||
-        !MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, MAX_PATH))
+    if (Utf8ToUtf16(command, (uint16_t *)wideCommand, kCommandSize) != kConverted ||
+        Utf8ToUtf16(folder, (uint16_t *)wideFolder, MAX_PATH) != kConverted)
         return;
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
@@ -83,17 +87,21 @@ static void StartProgram(const char *program, const char *parameters, int show)
     }
 }
 
+// rundll32 calls the W form of an entry point where there is one: the command line reaches it
+// whole, in any language. Inside, the text is UTF-8.
 extern "C" __declspec(dllexport) void CALLBACK
-    RunNonElevated(HWND, HINSTANCE, LPSTR commandLine, int show)
+    RunNonElevatedW(HWND, HINSTANCE, LPWSTR commandLine, int show)
 {
-    char text[kCommandSize];
-    const char *p = commandLine;
+    char text[kCommandSize * 3];
+    if (Utf16ToUtf8((const uint16_t *)commandLine, text, sizeof text) != kConverted)
+        return;
+    const char *p = text;
     while (*p == ' ')
         p++;
     bool quoted = *p == '"';
     if (quoted)
         p++;
-    CopyText(text, sizeof text, p);
+    memmove(text, p, strlen(p) + 1);
     size_t n = strlen(text);
     while (n > 0 && text[n - 1] == ' ')
         text[--n] = 0;
