@@ -120,6 +120,7 @@ const char kNames[] = "T\xC3\xB6\xC3\xB6l Stra\xC3\x9F"
                       "e \xE2\x82\xAC";
 const char kScript[] =
     "PhaseBegin 0\r\n  Set #PROGRAM#, E2E\r\nPhaseEnd\r\nPhaseBegin 1\r\n"
+    "  CreateDir \"#INSTALLPATH#\"\r\n"
     "  CopyFile EULA.txt, \"#INSTALLPATH#\\T\xC3\xB6\xC3\xB6l Stra\xC3\x9F"
     "e \xE2\x82\xAC.txt\"\r\n"
     "  CreateRegValSz \"LM\", \"Software\\E2E T\xC3\xB6\xC3\xB6l\", \"Gr\xC3\xB6\xC3\x9F"
