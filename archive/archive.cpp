@@ -140,7 +140,7 @@ bool HoldEngineFile(void)
     CloseArchive();
     engineFileHeld = false;
     // Nobody may write, rename or delete the file while this run reads its archive from it.
-    HANDLE file = CreateFileA(EngineFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = Sys.CreateFileU(EngineFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE && !IsRunningImage(file)) {
         CloseHandle(file);
@@ -182,9 +182,9 @@ static bool OpenArchive(void)
     if (!copyBlock)
         return false;
     HANDLE file = engineFileHeld ? (HANDLE)EngineFile
-                                 : CreateFileA(EngineFilePath, GENERIC_READ,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                 : Sys.CreateFileU(EngineFilePath, GENERIC_READ,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD length = GetFileSize(file, nullptr);
@@ -299,7 +299,7 @@ static int CopyEngineBytesTo(HANDLE out, uint32_t first, uint32_t end,
 done:
     CloseHandle(out);
     if (result != kOk)
-        Sys.DeleteFileA(destination); /* best effort */
+        Sys.DeleteFileU(destination); /* best effort */
     return result;
 }
 
@@ -314,7 +314,7 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry)) {
         if (out == INVALID_HANDLE_VALUE)
-            out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
         result =
@@ -329,7 +329,7 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
     if (out != INVALID_HANDLE_VALUE) {
         // The entry is gone from under an open destination: what was made for it goes again.
         CloseHandle(out);
-        Sys.DeleteFileA(destination); /* best effort */
+        Sys.DeleteFileU(destination); /* best effort */
     }
     return result;
 }
@@ -357,7 +357,7 @@ int WriteEngineFileTo(const char *destination)
     memset(&whole, 0, sizeof whole);
     EnterCriticalSection(&archiveLock);
     if (EngineFileOpen() && engineLength != INVALID_FILE_SIZE) {
-        HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         result = out == INVALID_HANDLE_VALUE
                      ? kErrFileNotWritten
@@ -407,8 +407,8 @@ bool SameAsEngineFile(void *file)
 
 uint8_t *LoadDiskFile(const char *path, size_t spare, uint32_t *size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = Sys.CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     uint8_t *buffer = nullptr;
@@ -467,7 +467,7 @@ int CopyEntryToNewFile(const char *source, const char *destination,
 {
     if (SourceOf(source) != kFromArchive)
         return kNotNew;
-    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE)
         return kNotNew; /* a file or folder stands there, or the path fails: the usual way */
@@ -483,7 +483,7 @@ int CopyFileOrEntry(const char *source, const char *destination)
     case kFromDisk:
         if (!PathExists(source))
             return kErrArchive;
-        return Sys.CopyFileA(source, destination, FALSE) ? kOk : kErrFileNotWritten;
+        return Sys.CopyFileU(source, destination, FALSE) ? kOk : kErrFileNotWritten;
     default:
         return kErrArchive;
     }

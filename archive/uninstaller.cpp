@@ -27,7 +27,7 @@ static bool AddUninstallIcon(const char *destination)
     DWORD size = found ? SizeofResource(nullptr, found) : 0;
     if (!group || size == 0)
         return false;
-    HANDLE update = BeginUpdateResourceA(destination, FALSE);
+    HANDLE update = BeginUpdateResourceU(destination, FALSE);
     if (!update)
         return false;
     if (!UpdateResourceA(update, (LPCSTR)RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_SETUP),
@@ -44,7 +44,7 @@ static int WriteAt(const char *destination, size_t offset, const void *bytes, si
                    bool cut)
 {
     int result = kErrFileNotWritten;
-    HANDLE file = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kErrFileNotWritten;
@@ -77,8 +77,8 @@ static int RestoreTail(const char *destination, const uint8_t *tail, size_t tail
 // when it cannot be read.
 static uint8_t *ReadFileStart(const char *path, size_t limit, size_t *size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = Sys.CreateFileU(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     uint8_t *buffer = nullptr;
@@ -206,7 +206,7 @@ int ApplyPatch(const char *source, const char *patchData, const char *target)
     int copied = CopyFileOrEntry(source, target);
     if (copied != kOk)
         return copied;
-    HANDLE file = Sys.CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE file = Sys.CreateFileU(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kErrNotPatched;

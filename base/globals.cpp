@@ -19,6 +19,7 @@ TableLockHooks VariableTableLock = {nullptr, nullptr};
 char ArgumentSlots[kArgumentCount][kTextSize];
 
 int LastErrorCode = 0;
+volatile bool TextNotConverted = false;
 void *ProgressWindow = nullptr;
 ProgressSendFunction ProgressSend = nullptr;
 char StatusText[kTextSize];

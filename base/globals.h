@@ -22,7 +22,10 @@ extern VariableTableData VariableTable;               // named variables, see sc
 extern TableLockHooks VariableTableLock;              // guards VariableTable across threads
 extern char ArgumentSlots[kArgumentCount][kTextSize]; // arguments of the running command
 
-extern int LastErrorCode;                 // result of the most recent command or phase
+extern int LastErrorCode; // result of the most recent command or phase
+// A system call failed because a text did not convert for it (base/syscalls.h); the
+// interpreter clears it before each command and reports such a failure as kErrTextNotConverted.
+extern volatile bool TextNotConverted;
 extern void *ProgressWindow;              // window that receives progress messages; null when none
 extern ProgressSendFunction ProgressSend; // how progress messages reach ProgressWindow
 extern char StatusText[kTextSize];        // first status line, last text sent

@@ -29,6 +29,9 @@ enum ResultCode {
     kErrPhaseMissing = 28,
     kErrScriptError = 29,
     kErrFolderNotTrusted = 30, // the installation folder exists, and is not the administrators'
+    // A name or value cannot be handed to Windows: on the 95 family a character the ANSI code
+    // page lacks, anywhere a text that is not well-formed.
+    kErrTextNotConverted = 31,
 };
 
 // Exit codes of the process, as deployment tools read them.

@@ -60,7 +60,7 @@ bool CreateFolderWithAccess(const char *path, const char *access)
     security.nLength = sizeof security;
     security.lpSecurityDescriptor = RunsElevated() ? DescriptorFor(access) : nullptr;
     security.bInheritHandle = FALSE;
-    BOOL made = Sys.CreateDirectoryA(path, security.lpSecurityDescriptor ? &security : nullptr);
+    BOOL made = Sys.CreateDirectoryU(path, security.lpSecurityDescriptor ? &security : nullptr);
     DWORD error = GetLastError();
     if (security.lpSecurityDescriptor)
         LocalFree(security.lpSecurityDescriptor);
@@ -159,7 +159,7 @@ static bool TrustedObject(HANDLE handle, SE_OBJECT_TYPE type, bool checkAccess)
 // Opens a folder itself, never what a link in its place points at, shared without deletion.
 static HANDLE OpenFolder(const char *path, DWORD access)
 {
-    return Sys.CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    return Sys.CreateFileU(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -238,14 +238,19 @@ bool EngineTempFolder(char *folder, size_t capacity)
     char path[kPathSize];
     DWORD n = 0;
     if (RunsAsSystem()) {
-        typedef DWORD(WINAPI * TempPath2)(DWORD, LPSTR);
-        TempPath2 systemTemp = (TempPath2)(void *)Kernel("GetTempPath2A");
+        typedef DWORD(WINAPI * TempPath2)(DWORD, LPWSTR);
+        TempPath2 systemTemp = (TempPath2)(void *)Kernel("GetTempPath2W");
+        WCHAR wide[MAX_PATH + 1];
         if (systemTemp) {
-            n = systemTemp(sizeof path, path);
+            n = systemTemp(MAX_PATH + 1, wide);
+            if (n == 0 || n > MAX_PATH || !TextFromWide(wide, path, sizeof path))
+                n = 0;
+            else
+                n = (DWORD)strlen(path);
         } else {
             // The Windows folder admits only administrators to make anything in it, so nobody
             // else can have made this folder first.
-            n = GetWindowsDirectoryA(path, sizeof path);
+            n = GetWindowsDirectoryU(path, sizeof path);
             if (n > 0 && n < sizeof path && !AppendText(path, sizeof path, "\\VeltranoTemp"))
                 n = 0;
             if (n > 0 && n < sizeof path &&
@@ -254,7 +259,7 @@ bool EngineTempFolder(char *folder, size_t capacity)
                 n = 0;
         }
     } else {
-        n = GetTempPathA(sizeof path, path);
+        n = GetTempPathU(sizeof path, path);
     }
     if (n == 0 || n >= sizeof path)
         return false;
@@ -312,7 +317,7 @@ bool TakeProductGuard(const char *name, bool global, HANDLE *held)
         fits = FormatText(full, sizeof full, "VeltranoSetup\\%s", name);
     else
         fits = FormatText(full, sizeof full, "%s%s", global ? "Global\\" : "", name);
-    HANDLE guard = fits ? CreateMutexA(guarded, FALSE, full) : nullptr;
+    HANDLE guard = fits ? CreateMutexU(guarded, FALSE, full) : nullptr;
     bool taken = true; /* a guard that cannot be made does not stop the run */
     // Under the global name anyone may have made the object first: only one made by an
     // elevated run of the engine, owned by a trusted owner with the guard's access list, stands

@@ -36,7 +36,7 @@ int AdoptInstallFolder(const char *path);
 HANDLE HoldOwnFolder(const char *path);
 
 // The temporary folder the engine uses, without a trailing backslash. Running as the system, the
-// system's own (GetTempPath2A), or where that does not exist a folder of the engine in the Windows
+// system's own (GetTempPath2W), or where that does not exist a folder of the engine in the Windows
 // folder that only the system and administrators may write; never one an environment variable
 // chose. Otherwise the user's temporary folder. False when there is none.
 bool EngineTempFolder(char *folder, size_t capacity);

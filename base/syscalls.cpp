@@ -13,32 +13,19 @@ static BOOL WINAPI EveryoneIsAnAdministrator(void)
     return TRUE;
 }
 
+// The entries that convert text, in systemtext.cpp.
+void ResetTextCalls(void);
+
 void ResetSystemCalls(void)
 {
-    Sys.CreateFileA = ::CreateFileA;
+    ResetTextCalls();
     Sys.WriteFile = ::WriteFile;
-    Sys.CopyFileA = ::CopyFileA;
-    Sys.DeleteFileA = ::DeleteFileA;
-    Sys.CreateDirectoryA = ::CreateDirectoryA;
-    Sys.RemoveDirectoryA = ::RemoveDirectoryA;
-    Sys.RegCreateKeyExA = ::RegCreateKeyExA;
-    Sys.RegSetValueExA = ::RegSetValueExA;
     Sys.ExitWindowsEx = ::ExitWindowsEx;
-    Sys.OpenSCManagerA = ::OpenSCManagerA;
-    Sys.CreateProcessA = ::CreateProcessA;
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    Sys.GetDiskFreeSpaceExA =
-        (BOOL(WINAPI *)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER))(
-            void *)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
     Sys.RegOpenCurrentUser =
         (LONG(WINAPI *)(REGSAM, PHKEY))(void *)GetProcAddress(advapi, "RegOpenCurrentUser");
     Sys.ImpersonateLoggedOnUser =
         (BOOL(WINAPI *)(HANDLE))(void *)GetProcAddress(advapi, "ImpersonateLoggedOnUser");
-    Sys.MoveFileExA =
-        (BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExA");
-    Sys.RegDeleteKeyExA = (LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD))(void *)GetProcAddress(
-        advapi, "RegDeleteKeyExA");
     Sys.GetSecurityInfo = (DWORD(WINAPI *)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *,
                                            PSID *, PACL *, PACL *, PSECURITY_DESCRIPTOR *))(
         void *)GetProcAddress(advapi, "GetSecurityInfo");
@@ -91,7 +78,7 @@ HMODULE LoadSystemLibrary(const char *name)
     if (systemFolderOnly)
         return LoadLibraryExA(name, nullptr, kSearchSystemFolder);
     char path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(path, sizeof path);
+    UINT n = GetSystemDirectoryU(path, sizeof path);
     if (n == 0 || n >= sizeof path || !AppendText(path, sizeof path, "\\") ||
         !AppendText(path, sizeof path, name))
         return nullptr;
@@ -122,18 +109,18 @@ bool CreateNewGuardedFolder(const char *parent, const char *prefix, char *folder
 
 bool PathExists(const char *path)
 {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsFolder(const char *path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int WriteWholeFile(const char *path, const void *bytes, DWORD count)
 {
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = Sys.CreateFileU(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return kErrFileNotWritten;

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/unicode.h"
+
 #if defined(_WIN32)
 // The engine formats and reads numbers with the system C library (msvcrt). MinGW's headers send
 // vsnprintf and strtod to MinGW's own C99 versions instead, which would bring some 30 KB of
@@ -24,8 +26,13 @@ bool CopyTextN(char *dst, size_t capacity, const char *src, size_t length)
         dst[n] = src[n];
         n++;
     }
+    bool whole = n == length || src[n] == 0;
+    // Cut for want of room: never between the bytes of one character. (The source decides
+    // where the character ends: the cut may stand before a character that just fits.)
+    if (!whole)
+        n = Utf8Boundary(src, n);
     dst[n] = 0;
-    return n == length || src[n] == 0;
+    return whole;
 }
 
 bool CopyText(char *dst, size_t capacity, const char *src)
@@ -49,7 +56,7 @@ bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args)
     // -1 when the text was cut; a text of exactly `capacity` characters is left without its NUL.
     int n = _vsnprintf(dst, capacity, format, args);
     dst[capacity - 1] = 0;
-    return n >= 0 && (size_t)n < capacity;
+    bool whole = n >= 0 && (size_t)n < capacity;
 #else
     int n = vsnprintf(dst, capacity, format, args);
     dst[capacity - 1] = 0;
@@ -57,8 +64,11 @@ bool FormatTextV(char *dst, size_t capacity, const char *format, va_list args)
         dst[0] = 0;
         return false;
     }
-    return (size_t)n < capacity;
+    bool whole = (size_t)n < capacity;
 #endif
+    if (!whole)
+        dst[Utf8Boundary(dst, strlen(dst))] = 0;
+    return whole;
 }
 
 double ReadNumber(const char *text)

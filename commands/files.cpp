@@ -74,11 +74,11 @@ static bool IsLinkTag(DWORD tag)
 // the cloud and the like are reparse points too, but stay where they are.
 static bool IsLink(const char *path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
+    HANDLE search = FindFirstFileU(path, &found);
     if (search == INVALID_HANDLE_VALUE)
         return true;
     FindClose(search);
@@ -121,12 +121,16 @@ int CreateOneFolder(const char *path)
     bool protect = OnInstallLine(path);
     for (int attempt = 0; attempt < kFolderAttempts; attempt++) {
         if (protect ? CreateFolderWithAccess(path, kProtectedFolderAccess)
-                    : Sys.CreateDirectoryA(path, nullptr) != FALSE) {
+                    : Sys.CreateDirectoryU(path, nullptr) != FALSE) {
             JournalFolderCreated(path);
             return kOk;
         }
+        // A name that cannot be given to the system is not worth another try.
+        bool unnamed = GetLastError() == ERROR_NO_UNICODE_TRANSLATION;
         if (IsFolder(path))
             return kOk;
+        if (unnamed)
+            break;
         Sleep(kRetryPauseMs);
     }
     return kErrFolderNotCreated;
@@ -188,7 +192,7 @@ int WriteFileCreatingFolders(const char *path, const void *bytes, uint32_t count
 
 static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t count)
 {
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         char folder[kPathSize];
@@ -199,7 +203,7 @@ static int WriteCreatingFolders(const char *path, const void *bytes, uint32_t co
             *slash = 0;
             CreatePath(folder);
         }
-        file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return 1;
@@ -219,7 +223,7 @@ static uint64_t FolderTreeSize(const char *path)
         !FormatText(pattern, sizeof pattern, "%s*.*", prefix))
         return 0;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = FindFirstFileU(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     uint64_t total = 0;
@@ -238,7 +242,7 @@ static uint64_t FolderTreeSize(const char *path)
         } else {
             total += (uint64_t)found.nFileSizeHigh << 32 | found.nFileSizeLow;
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileU(search, &found));
     FindClose(search);
     return total;
 }
@@ -331,11 +335,11 @@ done:
 static int CopyToOldPlace(const char *source, char *destination, size_t capacity, bool fits)
 {
     // A folder destination receives the source under the name it is given by.
-    DWORD attributes = fits ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = fits ? GetFileAttributesU(destination) : INVALID_FILE_ATTRIBUTES;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         fits = AddBackslash(destination, capacity) && AppendText(destination, capacity, source);
         attributes =
-            fits && JournalRecording() ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+            fits && JournalRecording() ? GetFileAttributesU(destination) : INVALID_FILE_ATTRIBUTES;
     }
     ShowStatus(IDS_STATUS_COPY_FILE, "Copying file: %s", destination);
     int result = kErrFileNotWritten;
@@ -375,7 +379,7 @@ static bool DeleteWithRetries(const char *path, long attempts)
             return false;
         attempts--;
         // With the journal the file is kept, not deleted: it moves into the backup.
-        BOOL deleted = JournalRecording() ? JournalFileDelete(path) : Sys.DeleteFileA(path);
+        BOOL deleted = JournalRecording() ? JournalFileDelete(path) : Sys.DeleteFileU(path);
         if (!deleted && allowed > 1)
             Sleep(kRetryPauseMs);
         if (deleted || !PathExists(path))
@@ -403,7 +407,7 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
     // A pattern in a folder reached through a link deletes nothing there.
     if (folderLength > 0 && PathThroughLink(folder))
         goto done;
-    search = FindFirstFileA(pattern, &found);
+    search = FindFirstFileU(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         goto done;
     do {
@@ -412,13 +416,13 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
             result = kErrFileNotDeleted;
             continue;
         }
-        DWORD attributes = GetFileAttributesA(full);
+        DWORD attributes = GetFileAttributesU(full);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         ShowStatus(IDS_STATUS_DELETE_FILE, "Deleting file: %s", full);
         if (!DeleteWithRetries(full, attempts))
             result = kErrFileNotDeleted;
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileU(search, &found));
     FindClose(search);
 done:
     EndRealUser();
@@ -437,7 +441,7 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
         result = kErrFolderNotRemoved;
     } else if (PathExists(path) && !PathThroughLink(path)) {
         int mark = JournalFolderRemove(path);
-        if (!Sys.RemoveDirectoryA(path)) {
+        if (!Sys.RemoveDirectoryU(path)) {
             JournalCancel(mark);
             result = kErrFolderNotRemoved;
         }

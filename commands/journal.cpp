@@ -110,7 +110,7 @@ static bool MakeBackupFolder(const char *parent, char *folder, size_t capacity)
 {
     if (!CreateNewGuardedFolder(parent, "~VTBackup", folder, capacity))
         return false;
-    SetFileAttributesA(folder, FILE_ATTRIBUTE_HIDDEN); /* best effort */
+    SetFileAttributesU(folder, FILE_ATTRIBUTE_HIDDEN); /* best effort */
     return true;
 }
 
@@ -142,11 +142,11 @@ static bool KeepFile(const char *path, char *backup, bool *copied)
         if (!found || !FormatText(backup, kPathSize, "%s\\%u", found->folder, ++backupSerial))
             continue;
         *copied = false;
-        if (MoveFileA(path, backup))
+        if (MoveFileU(path, backup))
             return true;
         // A file that cannot be moved (held open without shared deletion) is copied: it is
         // kept all the same, and the command's own write decides what happens to it.
-        if (Sys.CopyFileA(path, backup, TRUE)) {
+        if (Sys.CopyFileU(path, backup, TRUE)) {
             *copied = true;
             return true;
         }
@@ -157,7 +157,7 @@ static bool KeepFile(const char *path, char *backup, bool *copied)
 
 int JournalFileWrite(const char *path)
 {
-    return recording ? JournalFileWriteSeen(path, GetFileAttributesA(path)) : kNoMark;
+    return recording ? JournalFileWriteSeen(path, GetFileAttributesU(path)) : kNoMark;
 }
 
 int JournalFileWriteSeen(const char *path, DWORD attributes)
@@ -187,12 +187,12 @@ bool JournalFileDelete(const char *path)
         return false;
     if (copied) {
         // Held open: it stays where it is, and so does the delete's failure.
-        Sys.DeleteFileA(backup); /* best effort */
+        Sys.DeleteFileU(backup); /* best effort */
         return false;
     }
     JournalStep *step = NewStep(kStepFileDeleted);
     if (!step) {
-        MoveFileA(backup, path); /* best effort: without a step it must not stay away */
+        MoveFileU(backup, path); /* best effort: without a step it must not stay away */
         return false;
     }
     CopyText(step->path, sizeof step->path, path);
@@ -268,7 +268,7 @@ void JournalRegistryValue(HKEY root, HKEY opened, bool userHive, REGSAM view, co
             char kept = *p;
             *p = 0;
             HKEY existing;
-            if (RegOpenKeyExA(base, level, 0, KEY_READ | view, &existing) == ERROR_SUCCESS)
+            if (RegOpenKeyExU(base, level, 0, KEY_READ | view, &existing) == ERROR_SUCCESS)
                 RegCloseKey(existing);
             else
                 NewRegistryStep(kStepKeyCreated, root, userHive, view, level);
@@ -284,12 +284,12 @@ void JournalRegistryValue(HKEY root, HKEY opened, bool userHive, REGSAM view, co
         if (step->name)
             memcpy(step->name, name, length);
         HKEY value;
-        if (step->name && RegOpenKeyExA(base, key, 0, KEY_READ | view, &value) == ERROR_SUCCESS) {
+        if (step->name && RegOpenKeyExU(base, key, 0, KEY_READ | view, &value) == ERROR_SUCCESS) {
             DWORD size = 0;
-            if (RegQueryValueExA(value, name, nullptr, &step->type, nullptr, &size) ==
+            if (RegQueryValueExU(value, name, nullptr, &step->type, nullptr, &size) ==
                     ERROR_SUCCESS &&
                 (step->data = (uint8_t *)malloc(size ? size : 1)) != nullptr &&
-                RegQueryValueExA(value, name, nullptr, &step->type, step->data, &size) ==
+                RegQueryValueExU(value, name, nullptr, &step->type, step->data, &size) ==
                     ERROR_SUCCESS) {
                 step->hadValue = true;
                 step->size = size;
@@ -335,12 +335,12 @@ static void SaveTree(HKEY key, REGSAM view, const char *relative, Bytes *out, ch
         DWORD nameSize = kValueNameSize;
         DWORD type = 0;
         DWORD size = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        if (RegEnumValueU(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
             break;
         uint8_t *data = (uint8_t *)malloc(size ? size : 1);
         nameSize = kValueNameSize;
         if (data &&
-            RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS) {
+            RegEnumValueU(key, i, name, &nameSize, nullptr, &type, data, &size) == ERROR_SUCCESS) {
             Put(out, "V", 1);
             Put(out, relative, strlen(relative) + 1);
             Put(out, name, strlen(name) + 1);
@@ -354,15 +354,14 @@ static void SaveTree(HKEY key, REGSAM view, const char *relative, Bytes *out, ch
         return; /* deeper trees are not kept whole */
     for (DWORD i = 0; !out->failed; i++) {
         DWORD nameSize = kValueNameSize;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExU(key, i, name, &nameSize) != ERROR_SUCCESS)
             break;
         char *child = (char *)malloc(kValueNameSize * 2);
         HKEY opened;
         if (child &&
             FormatText(child, kValueNameSize * 2, relative[0] ? "%s\\%s" : "%s%s", relative,
                        name) &&
-            RegOpenKeyExA(key, name, 0, KEY_READ | view, &opened) == ERROR_SUCCESS) {
+            RegOpenKeyExU(key, name, 0, KEY_READ | view, &opened) == ERROR_SUCCESS) {
             SaveTree(opened, view, child, out, name, depth + 1);
             RegCloseKey(opened);
         }
@@ -380,7 +379,7 @@ void JournalRegistryTree(HKEY root, HKEY opened, bool userHive, REGSAM view, con
     HKEY top;
     Bytes tree = {nullptr, 0, 0, false};
     char *name = (char *)malloc(kValueNameSize);
-    if (name && RegOpenKeyExA(opened, key, 0, KEY_READ | view, &top) == ERROR_SUCCESS) {
+    if (name && RegOpenKeyExU(opened, key, 0, KEY_READ | view, &top) == ERROR_SUCCESS) {
         SaveTree(top, view, "", &tree, name, 0);
         RegCloseKey(top);
         step->hadValue = !tree.failed;
@@ -409,30 +408,30 @@ static void Note(const char *format, const char *a, const char *b)
 
 static bool Gone(const char *path)
 {
-    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES;
 }
 
 // Puts a kept file back at its place. False when it cannot: it then stays in the backup. A
 // place that now lies behind a link is not its place.
 static bool PutBack(const JournalStep *step)
 {
-    if (PathThroughLink(step->path) || (!Gone(step->path) && !Sys.DeleteFileA(step->path)))
+    if (PathThroughLink(step->path) || (!Gone(step->path) && !Sys.DeleteFileU(step->path)))
         return false;
-    return MoveFileA(step->backup, step->path) != FALSE;
+    return MoveFileU(step->backup, step->path) != FALSE;
 }
 
 static void DeleteKey(HKEY root, const char *path, REGSAM view)
 {
-    if (view != 0 && Sys.RegDeleteKeyExA)
-        Sys.RegDeleteKeyExA(root, path, view, 0);
+    if (view != 0 && Sys.RegDeleteKeyExU)
+        Sys.RegDeleteKeyExU(root, path, view, 0);
     else
-        RegDeleteKeyA(root, path);
+        RegDeleteKeyU(root, path);
 }
 
 static bool KeyExists(HKEY root, const char *path, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -451,7 +450,7 @@ static void RestoreTree(HKEY root, const JournalStep *step)
             FormatText(path, sizeof path, relative[0] ? "%s\\%s" : "%s%s", step->path, relative);
         HKEY key = nullptr;
         if (fits)
-            Sys.RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+            Sys.RegCreateKeyExU(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 KEY_ALL_ACCESS | step->view, nullptr, &key, nullptr);
         if (kind == 'V') {
             const char *name = (const char *)p;
@@ -462,7 +461,7 @@ static void RestoreTree(HKEY root, const JournalStep *step)
             memcpy(&size, p + sizeof type, sizeof size);
             p += sizeof type + sizeof size;
             if (key)
-                Sys.RegSetValueExA(key, name, 0, type, p, size);
+                Sys.RegSetValueExU(key, name, 0, type, p, size);
             p += size;
         }
         if (key)
@@ -478,15 +477,15 @@ static void UndoRegistryStep(const JournalStep *step)
     switch (step->kind) {
     case kStepValue:
         if (step->hadValue) {
-            if (Sys.RegCreateKeyExA(root, step->path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+            if (Sys.RegCreateKeyExU(root, step->path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     KEY_ALL_ACCESS | step->view, nullptr, &key,
                                     nullptr) == ERROR_SUCCESS) {
-                Sys.RegSetValueExA(key, step->name, 0, step->type, step->data, step->size);
+                Sys.RegSetValueExU(key, step->name, 0, step->type, step->data, step->size);
                 RegCloseKey(key);
             }
-        } else if (step->name && RegOpenKeyExA(root, step->path, 0, KEY_ALL_ACCESS | step->view,
+        } else if (step->name && RegOpenKeyExU(root, step->path, 0, KEY_ALL_ACCESS | step->view,
                                                &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, step->name);
+            RegDeleteValueU(key, step->name);
             RegCloseKey(key);
         }
         break;
@@ -525,7 +524,7 @@ static void UndoStep(const JournalStep *step)
             if (!PutBack(step))
                 Note("Not undone: %s could not be put back; the earlier file is kept as %s",
                      step->path, step->backup);
-        } else if (!Gone(step->path) && !Sys.DeleteFileA(step->path)) {
+        } else if (!Gone(step->path) && !Sys.DeleteFileU(step->path)) {
             Note("Not undone: %s%s could not be removed", step->path, "");
         }
         break;
@@ -535,12 +534,12 @@ static void UndoStep(const JournalStep *step)
                  step->backup);
         break;
     case kStepFolderCreated:
-        if (!Gone(step->path) && !Sys.RemoveDirectoryA(step->path))
+        if (!Gone(step->path) && !Sys.RemoveDirectoryU(step->path))
             Note("Not undone: the folder %s%s could not be removed", step->path, "");
         break;
     case kStepFolderRemoved:
         if (Gone(step->path))
-            Sys.CreateDirectoryA(step->path, nullptr); /* best effort */
+            Sys.CreateDirectoryU(step->path, nullptr); /* best effort */
         break;
     default:
         UndoRegistryStep(step);
@@ -557,7 +556,7 @@ void JournalCancel(int mark)
         JournalStep *step = &steps[--stepCount];
         if (step->kind == kStepFileWritten && step->backup[0]) {
             if (step->copied)
-                Sys.DeleteFileA(step->backup); /* the file never left its place */
+                Sys.DeleteFileU(step->backup); /* the file never left its place */
             else
                 PutBack(step); /* best effort */
         }
@@ -579,7 +578,7 @@ void JournalWriteFailed(int mark)
 static void RemoveBackupFolders(void)
 {
     for (int i = 0; i < backupCount; i++)
-        Sys.RemoveDirectoryA(backups[i].folder); /* best effort: a kept file keeps it */
+        Sys.RemoveDirectoryU(backups[i].folder); /* best effort: a kept file keeps it */
     backupCount = 0;
 }
 
@@ -628,7 +627,7 @@ void CommitJournal(void)
 {
     for (int i = 0; i < stepCount; i++) {
         if (steps[i].backup[0])
-            Sys.DeleteFileA(steps[i].backup); /* best effort */
+            Sys.DeleteFileU(steps[i].backup); /* best effort */
     }
     ForgetSteps();
     RemoveBackupFolders();

@@ -29,7 +29,7 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
     if (!FormatText(name, sizeof name, "%s.url", linkPath))
         return 1;
     int mark = JournalFileWrite(name);
-    HANDLE file = Sys.CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = Sys.CreateFileU(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         JournalWriteFailed(mark);
@@ -46,15 +46,38 @@ static int WriteInternetShortcut(const char *target, const char *linkPath)
     return ok ? 0 : 1;
 }
 
+// The shell link's texts for the system: UTF-16 for IShellLinkW on the NT family, the code
+// page for IShellLinkA on the 95 family.
+struct LinkTexts {
+    WCHAR wide[3][kTextSize];
+    char narrow[3][kTextSize];
+};
+
+static bool LinkTextsFor(const char *const texts[3], LinkTexts *out)
+{
+    for (int i = 0; i < 3; i++) {
+        if (Sys.wide ? !WideFromText(texts[i], out->wide[i], kTextSize)
+                     : !CodePageFromText(texts[i], out->narrow[i], kTextSize))
+            return false;
+    }
+    return true;
+}
+
 // The shell link's bytes, saved into memory: the .lnk file as the shell would write it. The
 // caller frees *bytes. 0 or non-zero.
 static int SaveShellLink(const char *target, const char *arguments, const char *iconFile,
                          uint8_t **bytes, uint32_t *size)
 {
+    const char *texts[3] = {target, arguments, iconFile};
+    LinkTexts *converted = (LinkTexts *)malloc(sizeof(LinkTexts));
+    if (!converted || !LinkTextsFor(texts, converted)) {
+        free(converted);
+        return 1;
+    }
     // Another owner's COM initialisation of this thread is left alone.
     bool initialised = SUCCEEDED(CoInitialize(nullptr));
     int result = 1;
-    IShellLinkA *link = nullptr;
+    IUnknown *link = nullptr;
     IPersistStream *persist = nullptr;
     IStream *stream = nullptr;
     HGLOBAL memory = nullptr;
@@ -63,12 +86,20 @@ static int SaveShellLink(const char *target, const char *arguments, const char *
     ULARGE_INTEGER end;
     *bytes = nullptr;
     start.QuadPart = 0;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                (void **)&link)))
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                Sys.wide ? IID_IShellLinkW : IID_IShellLinkA, (void **)&link)))
         goto done;
-    link->SetPath(target);
-    link->SetArguments(arguments);
-    link->SetIconLocation(iconFile, 0);
+    if (Sys.wide) {
+        IShellLinkW *wide = (IShellLinkW *)link;
+        wide->SetPath(converted->wide[0]);
+        wide->SetArguments(converted->wide[1]);
+        wide->SetIconLocation(converted->wide[2], 0);
+    } else {
+        IShellLinkA *narrow = (IShellLinkA *)link;
+        narrow->SetPath(converted->narrow[0]);
+        narrow->SetArguments(converted->narrow[1]);
+        narrow->SetIconLocation(converted->narrow[2], 0);
+    }
     if (FAILED(link->QueryInterface(IID_IPersistStream, (void **)&persist)) ||
         FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ||
         FAILED(persist->Save(stream, TRUE)) || FAILED(stream->Seek(start, STREAM_SEEK_CUR, &end)) ||
@@ -91,6 +122,7 @@ done:
         link->Release();
     if (initialised)
         CoUninitialize();
+    free(converted);
     return result;
 }
 
@@ -136,7 +168,12 @@ int CommandChangeNotify(const char *argumentStart, const char *lineEnd)
     const char *folder = ArgumentSlots[0];
     ShowStatus(IDS_STATUS_NOTIFY_SHELL, "Applying changes: %s", folder);
     BeginRealUser();
-    SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA, folder, folder);
+    WCHAR wide[kPathSize];
+    char narrow[kPathSize];
+    if (Sys.wide && WideFromText(folder, wide, kPathSize))
+        SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHW, wide, wide);
+    else if (!Sys.wide && CodePageFromText(folder, narrow, sizeof narrow))
+        SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_PATHA, narrow, narrow);
     EndRealUser();
     return kOk;
 }

@@ -59,9 +59,14 @@ static BOOL CALLBACK VisitWindow(HWND window, LPARAM parameter)
     char text[kPathSize];
     if (GetClassNameA(window, text, sizeof text) <= 0 || !EqualIgnoringCase(text, "VTCWindow"))
         return TRUE;
-    text[0] = 0;
-    if (GetWindowTextA(window, text, sizeof text) <= 0 ||
-        !ContainsIgnoringCase(text, search->valueName))
+    // The title as UTF-8, as the product name it is compared with.
+    WCHAR title[kPathSize];
+    char narrow[kPathSize];
+    bool titled = Sys.wide ? GetWindowTextW(window, title, kPathSize) > 0 &&
+                                 TextFromWide(title, text, sizeof text)
+                           : GetWindowTextA(window, narrow, sizeof narrow) > 0 &&
+                                 TextFromCodePage(narrow, text, sizeof text);
+    if (!titled || !ContainsIgnoringCase(text, search->valueName))
         return TRUE;
     search->found = window;
     return FALSE;
@@ -78,12 +83,12 @@ HWND FindProductWindow(const char *valueName)
 static bool ProductNameAt(DWORD index, char *name, DWORD capacity)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
+    if (RegOpenKeyExU(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
         ERROR_SUCCESS)
         return false;
     DWORD size = capacity;
     bool found =
-        RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegEnumValueU(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(key);
     return found;
 }
@@ -147,7 +152,7 @@ int CommandCloseProgram(const char *argumentStart, const char *lineEnd)
 static SC_HANDLE OpenServiceManager(void)
 {
     for (int attempt = 0;; attempt++) {
-        SC_HANDLE manager = Sys.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE manager = Sys.OpenSCManagerU(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         DWORD error = GetLastError();
         bool starting = error == RPC_S_SERVER_UNAVAILABLE || error == RPC_S_SERVER_TOO_BUSY ||
                         error == ERROR_PIPE_BUSY || error == RPC_S_CALL_FAILED ||
@@ -168,7 +173,7 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
     SC_HANDLE manager = OpenServiceManager();
     if (!manager)
         return kErrNoServiceManager;
-    SC_HANDLE service = OpenServiceA(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceU(manager, ArgumentSlots[0], SERVICE_ALL_ACCESS);
     if (service) {
         SERVICE_STATUS status;
         memset(&status, 0, sizeof status);
@@ -182,7 +187,7 @@ int CommandStopService(const char *argumentStart, const char *lineEnd)
 // The system folder, as the engine sees it (on 64-bit Windows the 32-bit engine's view).
 static bool SystemFolder(char *folder, size_t capacity)
 {
-    UINT n = GetSystemDirectoryA(folder, (UINT)capacity);
+    UINT n = GetSystemDirectoryU(folder, (UINT)capacity);
     return n > 0 && n < capacity;
 }
 
@@ -210,7 +215,7 @@ static bool HelperHost(char *out, size_t capacity)
 #ifndef _WIN64
     char windows[kPathSize];
     char native[kPathSize];
-    UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+    UINT w = GetWindowsDirectoryU(windows, sizeof windows);
     if (Is64BitWindows && w > 0 && w < sizeof windows &&
         FormatText(native, sizeof native, "%s\\Sysnative", windows) && IsFolder(native))
         CopyText(folder, sizeof folder, native);
@@ -260,7 +265,7 @@ static void RemoveHelper(PlacedHelper *helper)
     helper->heldLibrary = INVALID_HANDLE_VALUE;
     for (int i = 0; helper->library[0] && PathExists(helper->library) && i < kHelperWaitSteps;
          i++) {
-        if (Sys.DeleteFileA(helper->library))
+        if (Sys.DeleteFileU(helper->library))
             break;
         PumpMessages();
         Sleep(kStepMs);
@@ -269,7 +274,7 @@ static void RemoveHelper(PlacedHelper *helper)
         CloseHandle(helper->heldFolder);
     helper->heldFolder = INVALID_HANDLE_VALUE;
     if (helper->folder[0])
-        Sys.RemoveDirectoryA(helper->folder); /* best effort */
+        Sys.RemoveDirectoryU(helper->folder); /* best effort */
 }
 
 // Places the helper library of Windows' bitness. False when it cannot; nothing of it is left
@@ -290,7 +295,7 @@ static bool PlaceHelper(PlacedHelper *helper)
         goto done;
     // Open for listing, whose sharing counts: without delete sharing nobody may rename it.
     helper->heldFolder =
-        CreateFileA(helper->folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+        Sys.CreateFileU(helper->folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (helper->heldFolder == INVALID_HANDLE_VALUE || !IsPlainFolder(helper->heldFolder) ||
@@ -298,7 +303,7 @@ static bool PlaceHelper(PlacedHelper *helper)
         WriteWholeFile(helper->library, bytes, size) != kOk)
         goto done;
     helper->heldLibrary =
-        CreateFileA(helper->library, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        Sys.CreateFileU(helper->library, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     placed =
         helper->heldLibrary != INVALID_HANDLE_VALUE && HoldsBytes(helper->heldLibrary, bytes, size);
@@ -343,7 +348,7 @@ static int RunNonElevated(const char *file, const char *parameters)
         PROCESS_INFORMATION process;
         // rundll32 works in the system folder: nothing it looks up by a bare name comes from
         // the setup's folder or the engine's current one.
-        if (Sys.CreateProcessA(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+        if (Sys.CreateProcessU(host, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                                nullptr, folder, &startup, &process)) {
             result = kOk;
             WaitForHelperHost(process.hProcess);
@@ -369,7 +374,7 @@ int CommandRun(const char *argumentStart, const char *lineEnd)
         return RunNonElevated(file, parameters);
     BeginRealUser();
     int result = kOk;
-    HINSTANCE started = ShellExecuteA(nullptr, nullptr, file, parameters[0] ? parameters : nullptr,
+    HINSTANCE started = ShellExecuteU(nullptr, nullptr, file, parameters[0] ? parameters : nullptr,
                                       nullptr, SW_SHOWNORMAL);
     if ((INT_PTR)started <= 32)
         result = kErrNotStarted;
@@ -424,7 +429,7 @@ int CommandCall(const char *argumentStart, const char *lineEnd)
         startup.wShowWindow = SW_HIDE;
     }
     PROCESS_INFORMATION process;
-    if (fits && Sys.CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (fits && Sys.CreateProcessU(nullptr, command, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                                    nullptr, folder[0] ? folder : nullptr, &startup, &process)) {
         DWORD code = WaitForProgram(process.hProcess);
         char text[16];

@@ -20,21 +20,42 @@ const char kProductKey[] = "Software\\Veltrano";
 
 enum { kOsVista = 128 };
 
+// The record's texts as stored: in the system code page when it holds the text exactly, which
+// is what an earlier engine wrote and reads; as UTF-8 only when it does not. Read back, a text
+// that is not UTF-8 is the code page's.
+static void StoredText(char text[kRecordTextSize])
+{
+    char stored[kRecordTextSize];
+    if (CodePageFromText(text, stored, sizeof stored))
+        CopyText(text, kRecordTextSize, stored);
+    TextNotConverted = false; /* UTF-8 is kept instead */
+}
+
+static void ReadText(char text[kRecordTextSize])
+{
+    char read[kRecordTextSize];
+    TextFromUtf8OrCodePage(text, read, sizeof read); /* cut when longer in UTF-8 */
+    CopyText(text, kRecordTextSize, read);
+}
+
 bool ReadProductRecord(const char *name, ProductRecord *record)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
+    if (RegOpenKeyExU(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key) !=
         ERROR_SUCCESS)
         return false;
     bool read = false;
     DWORD size = 0;
     uint8_t *data = nullptr;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0)
+    if (RegQueryValueExU(key, name, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0)
         goto done;
     data = (uint8_t *)calloc(size, 1);
-    if (!data || RegQueryValueExA(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+    if (!data || RegQueryValueExU(key, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS)
         goto done;
     DecodeProductRecord(data, size, record);
+    ReadText(record->installPath);
+    ReadText(record->customPath);
+    ReadText(record->buyUrl);
     read = true;
 done:
     free(data);
@@ -47,15 +68,19 @@ bool WriteProductRecord(const char *name, ProductRecord *record)
     JournalRegistryValue(HKEY_LOCAL_MACHINE, HKEY_LOCAL_MACHINE, false, kEngineRegistryView,
                          kProductKey, name);
     HKEY key;
-    if (Sys.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (Sys.RegCreateKeyExU(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS | kEngineRegistryView, nullptr, &key,
                             nullptr) != ERROR_SUCCESS)
         return false;
     record->valid = 1;
+    ProductRecord asStored = *record;
+    StoredText(asStored.installPath);
+    StoredText(asStored.customPath);
+    StoredText(asStored.buyUrl);
     uint8_t bytes[kProductRecordSize];
-    EncodeProductRecord(*record, bytes);
+    EncodeProductRecord(asStored, bytes);
     bool stored =
-        Sys.RegSetValueExA(key, name, 0, REG_BINARY, bytes, sizeof bytes) == ERROR_SUCCESS;
+        Sys.RegSetValueExU(key, name, 0, REG_BINARY, bytes, sizeof bytes) == ERROR_SUCCESS;
     RegCloseKey(key);
     return stored;
 }
@@ -68,7 +93,7 @@ void ShellFolder(int csidl, char *out, size_t capacity)
         return;
     char path[MAX_PATH];
     path[0] = 0;
-    if (SHGetPathFromIDListA(list, path))
+    if (SHGetPathFromIDListU(list, path))
         CopyText(out, capacity, path);
     CoTaskMemFree(list);
     StripBackslashes(out);
@@ -91,7 +116,7 @@ bool ConfigFolderFor(const char *name, char *out, size_t capacity)
             char user[kPathSize];
             DWORD size = sizeof user;
             user[0] = 0;
-            if (!GetUserNameA(user, &size))
+            if (!GetUserNameU(user, &size))
                 user[0] = 0;
             AppendText(out, capacity, "\\");
             AppendText(out, capacity, user);
@@ -153,7 +178,7 @@ bool PreviousVersionMustBeRemoved(void)
     FormatText(keyPath, sizeof keyPath,
                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", application);
     HKEY key;
-    bool uninstallEntry = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0,
+    bool uninstallEntry = RegOpenKeyExU(HKEY_LOCAL_MACHINE, keyPath, 0,
                                         KEY_READ | kEngineRegistryView, &key) == ERROR_SUCCESS;
     if (uninstallEntry)
         RegCloseKey(key);
@@ -182,14 +207,14 @@ static void NearestExistingFolder(char *path)
 
 uint64_t FreeDiskBytes(const char *path)
 {
-    if (Sys.GetDiskFreeSpaceExA) {
+    if (Sys.GetDiskFreeSpaceExU) {
         // The installation folder usually does not exist yet, and the system answers only for
         // folders that do: ask about the nearest one that exists.
         char folder[kPathSize];
         CopyText(folder, sizeof folder, path);
         NearestExistingFolder(folder);
         ULARGE_INTEGER available;
-        if (Sys.GetDiskFreeSpaceExA(folder, &available, nullptr, nullptr))
+        if (Sys.GetDiskFreeSpaceExU(folder, &available, nullptr, nullptr))
             return available.QuadPart;
         return UINT64_MAX;
     }
@@ -199,7 +224,7 @@ uint64_t FreeDiskBytes(const char *path)
     DWORD bytesPerSector = 0;
     DWORD freeClusters = 0;
     DWORD clusters = 0;
-    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+    if (!GetDiskFreeSpaceU(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
         return 0;
     return (uint64_t)freeClusters * bytesPerSector * sectorsPerCluster;
 }

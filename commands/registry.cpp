@@ -102,15 +102,15 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
                              ViewFor(ArgumentSlots[4]), path, name);
     if (!root) {
         result = badRoot;
-    } else if (Sys.RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    } else if (Sys.RegCreateKeyExU(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_ALL_ACCESS | ViewFor(ArgumentSlots[4]), nullptr, &key,
                                    nullptr) == ERROR_SUCCESS) {
         if (keyword == kKwCreateRegValSz) {
-            Sys.RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)value,
+            Sys.RegSetValueExU(key, name, 0, REG_SZ, (const BYTE *)value,
                                (DWORD)strlen(value) + 1); /* failures are not reported */
         } else {
             DWORD number = RegistryNumber(value);
-            Sys.RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&number, sizeof number);
+            Sys.RegSetValueExU(key, name, 0, REG_DWORD, (const BYTE *)&number, sizeof number);
         }
         RegCloseKey(key);
     }
@@ -134,22 +134,21 @@ int CommandCreateRegValDW(const char *argumentStart, const char *lineEnd)
 static bool DeleteTree(HKEY root, const char *path, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(root, path, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
         return false;
     char *child = (char *)malloc(kSubkeyNameSize);
     bool emptied = child && FormatText(child, kSubkeyNameSize, "%s\\", path);
     size_t prefix = emptied ? strlen(child) : 0;
     while (emptied) {
         DWORD size = (DWORD)(kSubkeyNameSize - prefix);
-        if (RegEnumKeyExA(key, 0, child + prefix, &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExU(key, 0, child + prefix, &size) != ERROR_SUCCESS)
             break;
         // A subkey that stays would be enumerated again and again: give up on this key.
         emptied = DeleteTree(root, child, view);
     }
     free(child);
     RegCloseKey(key);
-    return emptied && Sys.RegDeleteKeyExA(root, path, view, 0) == ERROR_SUCCESS;
+    return emptied && Sys.RegDeleteKeyExU(root, path, view, 0) == ERROR_SUCCESS;
 }
 
 int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
@@ -166,8 +165,8 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
         JournalRegistryTree(RootKeyFromName(ArgumentSlots[0]), root, owned, view, path);
     if (!root)
         result = kErrRegRootDeleteKey;
-    else if (view == 0 || !Sys.RegDeleteKeyExA)
-        SHDeleteKeyA(root, path); /* the view this process sees; failures are not reported */
+    else if (view == 0 || !Sys.RegDeleteKeyExU)
+        SHDeleteKeyU(root, path); /* the view this process sees; failures are not reported */
     else
         DeleteTree(root, path, view); /* failures are not reported */
     CloseRoot(root, owned);
@@ -190,9 +189,9 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
                              ViewFor(ArgumentSlots[3]), ArgumentSlots[1], name);
     if (!root) {
         result = kErrRegRootDeleteValue;
-    } else if (RegOpenKeyExA(root, ArgumentSlots[1], 0, KEY_ALL_ACCESS | ViewFor(ArgumentSlots[3]),
+    } else if (RegOpenKeyExU(root, ArgumentSlots[1], 0, KEY_ALL_ACCESS | ViewFor(ArgumentSlots[3]),
                              &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, name); /* a missing value is not an error */
+        RegDeleteValueU(key, name); /* a missing value is not an error */
         RegCloseKey(key);
     }
     CloseRoot(root, owned);

@@ -68,14 +68,14 @@ bool InstallLogPath(char *path, size_t capacity)
 // first, which removes a link and never what it leads to, and the log is created new.
 static HANDLE CreateLogFile(const char *path)
 {
-    Sys.DeleteFileA(path); /* best effort: what stays is looked at below */
-    HANDLE file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    Sys.DeleteFileU(path); /* best effort: what stays is looked at below */
+    HANDLE file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || OsCode < 8)
         return file; /* the 95 family knows no links */
     // Still there (a viewer holds the old log open): emptied and written only when it is a
     // plain file of one name, opened as itself and not as what a link leads to.
-    file = Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    file = Sys.CreateFileU(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return file;
@@ -97,6 +97,10 @@ static HANDLE OpenLog(void)
     char path[kPathSize];
     if (InstallLogPath(path, sizeof path))
         openLog = CreateLogFile(path);
+    // The log is UTF-8, and says so to the programs that show it.
+    DWORD written;
+    if (openLog != INVALID_HANDLE_VALUE)
+        Sys.WriteFile(openLog, "\xEF\xBB\xBF", 3, &written, nullptr); /* best effort */
     return openLog;
 }
 
@@ -214,7 +218,7 @@ void OpenExtraFiles(void)
         return;
     extraFileHandles = (HANDLE *)malloc(sizeof *extraFileHandles * (size_t)ExtraFileCount);
     for (int i = 0; extraFileHandles && i < ExtraFileCount; i++)
-        extraFileHandles[i] = CreateFileA(ExtraFiles[i], GENERIC_READ, FILE_SHARE_READ, nullptr,
+        extraFileHandles[i] = Sys.CreateFileU(ExtraFiles[i], GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -222,7 +226,7 @@ void OpenExtraFiles(void)
 static void CopyOpenFile(HANDLE source, const char *destination)
 {
     static char block[65536];
-    HANDLE out = Sys.CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE)
         return;

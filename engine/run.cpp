@@ -8,6 +8,8 @@
 #include "archive/archive.h"
 #include "base/globals.h"
 #include "base/security.h"
+#include "base/syscalls.h"
+#include "base/unicode.h"
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/files.h"
@@ -119,6 +121,29 @@ static void DeleteFonts(void)
     }
 }
 
+// The script as the engine reads it (`text` as loaded, `*length` bytes): UTF-8 without its
+// byte-order mark. A script that is not UTF-8 was saved in the system code page, as scripts
+// were before, and is converted. Null when that fails (the loaded text is then freed).
+static const char *ScriptText(char *text, uint32_t *length)
+{
+    const char *start = AfterByteOrderMark(text);
+    size_t skipped = (size_t)(start - text);
+    if (IsValidUtf8(start, *length - skipped)) {
+        memmove(text, start, *length - skipped + 1);
+        *length -= (uint32_t)skipped;
+        return text;
+    }
+    size_t capacity = (size_t)*length * 3 + 1;
+    char *converted = (char *)malloc(capacity);
+    if (converted && !TextFromCodePage(text, converted, capacity)) {
+        free(converted);
+        converted = nullptr;
+    }
+    free(text);
+    *length = converted ? (uint32_t)strlen(converted) : 0;
+    return converted;
+}
+
 // Everything before the wizard or the silent run. Returns 0, or the internal failure.
 static int StartUp(void)
 {
@@ -132,9 +157,9 @@ static int StartUp(void)
     if (!text)
         return kScriptMissing;
     text[length] = 0;
-    Script = (const char *)text;
+    Script = ScriptText((char *)text, &length);
     ScriptLength = length;
-    return SetInstallVariables();
+    return Script ? SetInstallVariables() : kScriptMissing;
 }
 
 // A setup that asked for a rollback keeps its journal until it has succeeded, and plays it
@@ -202,7 +227,7 @@ int RunEngine(void *instance, const char *commandLine)
     ParseCommandLine(commandLine);
 
     Instance = instance;
-    DWORD n = GetModuleFileNameA((HMODULE)instance, EngineFilePath, sizeof EngineFilePath);
+    DWORD n = GetModuleFileNameU((HMODULE)instance, EngineFilePath, sizeof EngineFilePath);
     if (n == 0 || n >= sizeof EngineFilePath)
         EngineFilePath[0] = 0;
     // Every read of the setup's own data goes through this one handle, taken before anything

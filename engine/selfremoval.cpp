@@ -73,12 +73,12 @@ static void MoveOutOfTheWay(char *moved, char *movedFolder, size_t capacity, HAN
         *slash = 0;
         if (MakeRunFolder(parent, "%s\\~VTU%08lX", movedFolder, capacity, held) &&
             FormatText(moved, capacity, "%s%s", movedFolder, name) &&
-            MoveFileA(EngineFilePath, moved))
+            MoveFileU(EngineFilePath, moved))
             return;
         if (*held != INVALID_HANDLE_VALUE) {
             CloseHandle(*held);
             *held = INVALID_HANDLE_VALUE;
-            Sys.RemoveDirectoryA(movedFolder); /* best effort */
+            Sys.RemoveDirectoryU(movedFolder); /* best effort */
         }
     }
     moved[0] = 0;
@@ -106,7 +106,7 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
 {
     char system[kPathSize];
     char command[kCommandSize];
-    UINT n = GetSystemDirectoryA(system, sizeof system);
+    UINT n = GetSystemDirectoryU(system, sizeof system);
     bool fits = n > 0 && n < sizeof system &&
                 FormatText(command, sizeof command,
                            "\"%s\\cmd.exe\" /d /q /v:off /c for /l %%i in (1,1,%d) do (del /f /q",
@@ -130,17 +130,17 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (fits && CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
+    if (fits && CreateProcessU(nullptr, command, nullptr, nullptr, FALSE,
                                CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, nullptr, system, &startup,
                                &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return;
     }
-    for (int i = 0; Sys.MoveFileExA && i < fileCount; i++)
-        Sys.MoveFileExA(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
-    for (int i = 0; Sys.MoveFileExA && i < folderCount; i++)
-        Sys.MoveFileExA(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExU && i < fileCount; i++)
+        Sys.MoveFileExU(files[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
+    for (int i = 0; Sys.MoveFileExU && i < folderCount; i++)
+        Sys.MoveFileExU(folders[i], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); /* best effort */
 }
 
 int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
@@ -164,7 +164,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
         goto done;
     // From here until the copy runs, nobody may change or replace it: it is opened without
     // sharing writes or deletion, and only what then reads as this very program is started.
-    held = CreateFileA(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    held = Sys.CreateFileU(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE || !SameAsEngineFile(held))
         goto done;
@@ -172,7 +172,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     ReleaseEngineFile();
     MoveOutOfTheWay(moved, movedFolder, sizeof moved, &heldMovedFolder);
     // Nor may this process's own working folder keep the installation folder in use.
-    SetCurrentDirectoryA(folder); /* best effort */
+    SetCurrentDirectoryU(folder); /* best effort */
 
     memset(&start, 0, sizeof start);
     start.cbSize = sizeof start;
@@ -183,8 +183,8 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     // The copy works in its own folder, so that nothing keeps the installation folder in use.
     start.lpDirectory = folder;
     start.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&start) || !start.hProcess) {
-        if (moved[0] && MoveFileA(moved, EngineFilePath))
+    if (!ShellExecuteExU(&start) || !start.hProcess) {
+        if (moved[0] && MoveFileU(moved, EngineFilePath))
             moved[0] = 0; /* best effort: the uninstaller stays usable */
         goto done;
     }
@@ -198,7 +198,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     // A run that removed nothing (cancelled, refused, or another one running) leaves the
     // product as it was, its uninstaller included; one that cannot go back is kept, not removed.
     if (moved[0] && !RemovalRan(*exitCode)) {
-        MoveFileA(moved, EngineFilePath); /* best effort */
+        MoveFileU(moved, EngineFilePath); /* best effort */
         moved[0] = 0;
     }
 done:
@@ -212,10 +212,10 @@ done:
     if (heldMovedFolder != INVALID_HANDLE_VALUE)
         CloseHandle(heldMovedFolder);
     if (movedFolder[0] && !moved[0])
-        Sys.RemoveDirectoryA(movedFolder); /* best effort: the uninstaller went back */
+        Sys.RemoveDirectoryU(movedFolder); /* best effort: the uninstaller went back */
     if (result != kOk) {
-        Sys.DeleteFileA(copy);        /* best effort */
-        Sys.RemoveDirectoryA(folder); /* best effort */
+        Sys.DeleteFileU(copy);        /* best effort */
+        Sys.RemoveDirectoryU(folder); /* best effort */
         return result;
     }
     {

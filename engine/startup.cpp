@@ -76,12 +76,12 @@ void SetStartupVariables(void)
     SetVariable("#64#", Is64BitWindows ? "1" : "0");
 
     char folder[kPathSize];
-    UINT n = GetWindowsDirectoryA(folder, sizeof folder);
+    UINT n = GetWindowsDirectoryU(folder, sizeof folder);
     if (n == 0 || n >= sizeof folder)
         folder[0] = 0;
     StripBackslashes(folder);
     SetVariable("#WINDOWSDIR#", folder);
-    n = GetSystemDirectoryA(folder, sizeof folder);
+    n = GetSystemDirectoryU(folder, sizeof folder);
     if (n == 0 || n >= sizeof folder)
         folder[0] = 0;
     StripBackslashes(folder);
@@ -138,12 +138,12 @@ static void ProgramFilesFolder(char *out, size_t capacity)
     if (out[0] != 0)
         return;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+    if (RegOpenKeyExU(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
                       KEY_READ | kEngineRegistryView, &key) != ERROR_SUCCESS)
         return;
     DWORD type = 0;
     DWORD size = (DWORD)capacity - 1;
-    if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, &type, (BYTE *)out, &size) ==
+    if (RegQueryValueExU(key, "ProgramFilesDir", nullptr, &type, (BYTE *)out, &size) ==
             ERROR_SUCCESS &&
         (type == REG_SZ || type == REG_EXPAND_SZ) && size < capacity)
         out[size] = 0;

@@ -251,7 +251,13 @@ void RunPhase(int number)
             if (CommandObserver.begin)
                 CommandObserver.begin(number, ScriptLineNumber(position), position, argument,
                                       lineEnd);
+            TextNotConverted = false;
             result = command ? command(argument, lineEnd) : kOk;
+            // A name or value that Windows could not be given (on the 95 family, a character
+            // its code page lacks) fails the command, even where the command passes over
+            // failures of its own.
+            if (TextNotConverted)
+                result = kErrTextNotConverted;
             if (CommandObserver.end)
                 CommandObserver.end(result);
             // Run never fails: whether its program started is not looked at.

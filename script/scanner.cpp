@@ -1,6 +1,9 @@
 #include "script/scanner.h"
 
+#include <string.h>
+
 #include "base/text.h"
+#include "base/unicode.h"
 
 #define KEYWORD(name, code, minArgs, maxArgs)                                                      \
     {                                                                                              \
@@ -98,6 +101,11 @@ int ScanLine(const char *position, const char **argumentStart, const char **line
     return kKwNone;
 }
 
+const char *AfterByteOrderMark(const char *text)
+{
+    return strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+}
+
 int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t capacity,
                  ArgumentInfo *info)
 {
@@ -130,6 +138,9 @@ int NextArgument(const char **cursor, const char *lineEnd, char *out, size_t cap
         trailingBlanks = *p == ' ' ? trailingBlanks + 1 : 0;
         p++;
     }
+    // An argument cut to fit is cut between characters.
+    if (length > n)
+        n = Utf8Boundary(out, n);
     if (!quoted) {
         while (n > 0 && out[n - 1] == ' ')
             n--;

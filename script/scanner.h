@@ -52,6 +52,9 @@ const Keyword *KeywordForCode(int code);
 // The keyword entry whose name equals `name` ignoring case, or null.
 const Keyword *KeywordForName(const char *name);
 
+// A script is UTF-8; a byte-order mark may stand before its first line. The text after it.
+const char *AfterByteOrderMark(const char *text);
+
 bool IsScriptWhitespace(char c);
 // Skips blanks, tabs, CR and LF; never passes the terminating NUL.
 const char *SkipWhitespace(const char *p);

@@ -7,6 +7,7 @@
 
 #include "base/globals.h"
 #include "base/text.h"
+#include "base/unicode.h"
 #include "script/scanner.h"
 
 enum { kTableGrowth = 16 };
@@ -112,6 +113,7 @@ void ExpandVariables(char *text, size_t capacity)
     size_t length = strnlen(text, capacity - 1);
     text[length] = 0;
     size_t limit = capacity - 1; // characters the buffer can hold
+    bool cut = false;
     for (size_t pos = 0; pos < length; pos++) {
         int index = FindMatch(text + pos);
         if (index < 0)
@@ -130,9 +132,13 @@ void ExpandVariables(char *text, size_t capacity)
             memmove(text + tailStart, text + pos + nameLength, tailKept);
         size_t valueKept = valueLength < limit - pos ? valueLength : limit - pos;
         memcpy(text + pos, v.value, valueKept);
+        cut = cut || valueKept < valueLength || tailKept < tail;
         length = pos + valueKept + tailKept;
         text[length] = 0;
     }
+    // What was cut was cut at the end of the buffer: never inside a character.
+    if (cut)
+        text[Utf8Boundary(text, length)] = 0;
     Unlock();
 }
 

@@ -10,6 +10,7 @@
 #include "archive/uninstaller_image.h"
 #include "base/text.h"
 #include "base/types.h"
+#include "base/unicode.h"
 #include "script/scanner.h"
 #include "tools/toolfiles.h"
 
@@ -74,6 +75,19 @@ class Checker
             Report(first, "line feed without carriage return: the engine reads such lines as "
                           "one line; use CR LF line breaks" +
                               more);
+        }
+        // The first line that is not UTF-8 (a BOM-less script saved in a code page).
+        for (size_t i = 0; i < LineStarts.size() && LineStarts[i] < nul; i++) {
+            size_t next = i + 1 < LineStarts.size() ? LineStarts[i + 1] : nul;
+            if (next > nul)
+                next = nul;
+            if (!IsValidUtf8(text + LineStarts[i], next - LineStarts[i])) {
+                Report(text + LineStarts[i],
+                       "the script is not UTF-8 (first on this line): the engine reads it in the "
+                       "code page of the Windows it runs on, where another code page garbles "
+                       "its names; save it as UTF-8, or pack it with --script-encoding CP");
+                break;
+            }
         }
         const char *end = text + nul;
         const char *lastLine = end;
@@ -187,7 +201,7 @@ class Checker
 
     void CheckLines()
     {
-        const char *p = Text.c_str();
+        const char *p = AfterByteOrderMark(Text.c_str());
         bool inPhase = false;
         long phase = 0;
         std::vector<const char *> openIfs;

@@ -11,6 +11,7 @@
 #include "archive/uninstaller_image.h"
 #include "base/crc32c.h"
 #include "base/text.h"
+#include "base/unicode.h"
 #include "tools/sign.h"
 #include "tools/toolfiles.h"
 #include "tools/tree.h"
@@ -238,7 +239,7 @@ bool ReadEngineFile(const char *command, const char *path, std::vector<uint8_t> 
 
 const char PackUsage[] =
     "usage: mksetup pack --engine STUB.exe --out Setup.exe [--tree DIR] [--sign COMMAND]\n"
-    "                    [PATH...]\n"
+    "                    [--script-encoding CP] [PATH...]\n"
     "Writes a copy of the engine with a setup data archive appended: each PATH that is a file,\n"
     "the files directly in each PATH that is a folder, then every file of the tree DIR under\n"
     "the entry names that mksetup files DIR prints. Uninstall.vis goes first. Entry names are\n"
@@ -247,7 +248,10 @@ const char PackUsage[] =
     "itself: COMMAND runs through the shell with {in} replaced by the file to sign and {out}\n"
     "by the signed file it must write, for example\n"
     "  --sign 'osslsigncode sign -certs cert.pem -key key.pem -in {in} -out {out}'\n"
-    "It needs Uninstall.vis among the files.\n";
+    "It needs Uninstall.vis among the files.\n"
+    "--script-encoding CP converts the scripts (.vis) that are not UTF-8 from the code page CP\n"
+    "(CP1252, CP932...) to UTF-8 as they are packed; the engine reads UTF-8 scripts the same\n"
+    "on every Windows, other scripts in the code page of the Windows it runs on.\n";
 const char ListUsage[] = "usage: mksetup list Setup.exe\n"
                          "Prints one line per archive entry: name, tab, size.\n";
 const char ExtractUsage[] = "usage: mksetup extract Setup.exe NAME DEST\n"
@@ -279,6 +283,44 @@ struct TemporaryFiles {
             remove(path.c_str());
     }
 };
+
+// The scripts (.vis entries) that are not UTF-8 are converted from the code page `encoding`
+// into temporary files, packed in their place; a script that is UTF-8 already stays as it is.
+static bool ConvertScripts(const std::string &encoding, const std::string &outPath,
+                           TemporaryFiles *temporary, std::vector<Input> *inputs,
+                           std::string *error)
+{
+    for (Input &in : *inputs) {
+        size_t n = in.name.size();
+        if (n < 4 || !SameNameIgnoringCase(in.name.substr(n - 4), ".vis"))
+            continue;
+        std::vector<uint8_t> text;
+        std::vector<uint8_t> utf8;
+        if (!ReadBinaryFile(in.path, &text)) {
+            *error = "cannot read " + in.path;
+            return false;
+        }
+        if (IsValidUtf8((const char *)text.data(), text.size()))
+            continue;
+        if (!ConvertToUtf8(encoding, text, &utf8)) {
+            *error = in.path + " is not text in the code page " + encoding +
+                     " (--script-encoding takes CP1252, CP932 and the like)";
+            return false;
+        }
+        std::string path = temporary->Add(outPath + "." + in.name + ".utf8");
+        FILE *f = fopen(path.c_str(), "wb");
+        bool written = f && WriteBytes(f, utf8.data(), utf8.size());
+        if (f && fclose(f) != 0)
+            written = false;
+        if (!written) {
+            *error = "cannot write " + path;
+            return false;
+        }
+        in.path = path;
+        in.size = utf8.size();
+    }
+    return true;
+}
 
 // Prepares the uninstaller for the engine image `image`, signs it and adds it to the inputs
 // under the name the engine looks for.
@@ -330,14 +372,16 @@ int RunPack(int argc, char **argv)
     std::string outPath;
     std::string treeRoot;
     std::string sign;
+    std::string encoding;
     std::vector<std::string> paths;
     for (int i = 0; i < argc; i++) {
         std::string a = argv[i];
-        std::string *value = a == "--engine" ? &engine
-                             : a == "--out"  ? &outPath
-                             : a == "--tree" ? &treeRoot
-                             : a == "--sign" ? &sign
-                                             : nullptr;
+        std::string *value = a == "--engine"            ? &engine
+                             : a == "--out"             ? &outPath
+                             : a == "--tree"            ? &treeRoot
+                             : a == "--sign"            ? &sign
+                             : a == "--script-encoding" ? &encoding
+                                                        : nullptr;
         if (value && i + 1 < argc && value->empty()) {
             *value = argv[++i];
         } else if (a.compare(0, 2, "--") == 0) {
@@ -364,6 +408,9 @@ int RunPack(int argc, char **argv)
     std::string error;
     if (!CollectInputs(paths, treeRoot, &inputs, &error))
         return Fail("pack", error);
+    TemporaryFiles temporary;
+    if (!encoding.empty() && !ConvertScripts(encoding, outPath, &temporary, &inputs, &error))
+        return Fail("pack", error);
     if (!sign.empty() &&
         (inputs.empty() || !SameNameIgnoringCase(inputs.front().name, "Uninstall.vis"))) {
         fprintf(stderr, "mksetup pack: --sign needs Uninstall.vis among the files: the signed "
@@ -388,7 +435,6 @@ int RunPack(int argc, char **argv)
     if (ReadPeHeaders(stub.data(), stub.size(), &headers))
         memset(stub.data() + headers.checksumField, 0, 4);
 
-    TemporaryFiles temporary;
     std::vector<uint8_t> image(stub.begin(), stub.begin() + (long)imageEnd);
     if (!sign.empty() && !AddSignedUninstaller(image, sign, outPath, &temporary, &inputs, &error))
         return Fail("pack", error);

@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <iconv.h>
 #include <sys/wait.h>
 #endif
 
@@ -176,4 +177,47 @@ std::string JoinPath(const std::string &folder, const std::string &name)
     if (last == '/' || last == '\\')
         return folder + name;
     return folder + "/" + name;
+}
+
+bool ConvertToUtf8(const std::string &encoding, const std::vector<uint8_t> &text,
+                   std::vector<uint8_t> *utf8)
+{
+    std::string digits = encoding;
+    if (digits.size() > 2 && (digits[0] == 'c' || digits[0] == 'C') &&
+        (digits[1] == 'p' || digits[1] == 'P'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    utf8->clear();
+    if (text.empty())
+        return true;
+#ifdef _WIN32
+    UINT page = (UINT)strtoul(digits.c_str(), nullptr, 10);
+    int units = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, (const char *)text.data(),
+                                    (int)text.size(), nullptr, 0);
+    if (units <= 0)
+        return false;
+    std::vector<wchar_t> wide((size_t)units);
+    MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, (const char *)text.data(), (int)text.size(),
+                        wide.data(), units);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    utf8->resize((size_t)bytes);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, (char *)utf8->data(), bytes, nullptr,
+                        nullptr);
+    return bytes > 0;
+#else
+    iconv_t converter = iconv_open("UTF-8", ("CP" + digits).c_str());
+    if (converter == (iconv_t)-1)
+        return false;
+    // No character of a code page takes more than four bytes of UTF-8.
+    utf8->resize(text.size() * 4);
+    char *in = (char *)text.data();
+    size_t inLeft = text.size();
+    char *out = (char *)utf8->data();
+    size_t outLeft = utf8->size();
+    bool converted = iconv(converter, &in, &inLeft, &out, &outLeft) != (size_t)-1 && inLeft == 0;
+    iconv_close(converter);
+    utf8->resize(utf8->size() - outLeft);
+    return converted;
+#endif
 }

@@ -24,3 +24,7 @@ std::string ShellQuote(const std::string &path);
 // Runs a command line through the system's command shell; its exit status, or -1 when it could
 // not be run or did not exit.
 int RunShellCommand(const std::string &command);
+// Converts `text` from the code page `encoding` ("CP1252", "cp932", or the number alone) to
+// UTF-8. False when the code page is unknown or the text is not valid in it.
+bool ConvertToUtf8(const std::string &encoding, const std::vector<uint8_t> &text,
+                   std::vector<uint8_t> *utf8);

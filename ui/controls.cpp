@@ -236,7 +236,7 @@ LRESULT CALLBACK CHyperlinkWnd::WindowProc(HWND window, UINT message, WPARAM wPa
     case WM_LBUTTONUP:
         if (GetFocus() == window) {
             InvalidateRect(window, nullptr, TRUE);
-            ShellExecuteA(nullptr, nullptr, link->target, nullptr, nullptr, SW_SHOWNORMAL);
+            ShellExecuteU(nullptr, nullptr, link->target, nullptr, nullptr, SW_SHOWNORMAL);
         }
         break;
     }

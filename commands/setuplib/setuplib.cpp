@@ -1,7 +1,7 @@
 // SetupLib: the helper library the engine runs through rundll32 to start a program, or open a
 // document, for the person at the desktop, without the engine's administrator rights:
-//   rundll32.exe "...\SetupLib.dll", RunNonElevated "C:\Program Files\Tool\Tool.exe -a"
-//   rundll32.exe "...\SetupLib.dll", RunNonElevated "C:\Program Files\Tool\Tool.chm"
+//   rundll32.exe "...\SetupLib.dll",RunNonElevated "C:\Program Files\Tool\Tool.exe -a"
+//   rundll32.exe "...\SetupLib.dll",RunNonElevated "C:\Program Files\Tool\Tool.chm"
 // It starts the program (for a document, the program its type opens with) with the token of the
 // desktop shell's process and returns at once; the started program does not load this library,
 // so nothing keeps it in use afterwards.
@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "base/text.h"
+#include "base/unicode.h"
 #include "commands/shelltoken.h"
 
 enum { kCommandSize = 1300 };
@@ -25,7 +26,10 @@ static void SplitCommand(char *text, const char **program, const char **paramete
         if (*p != ' ')
             continue;
         *p = 0;
-        DWORD attributes = GetFileAttributesA(text);
+        WCHAR wide[MAX_PATH];
+        DWORD attributes = Utf8ToUtf16(text, (uint16_t *)wide, MAX_PATH) == kConverted
+                               ? GetFileAttributesW(wide)
+                               : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             *parameters = p + 1;
             return;
@@ -53,8 +57,8 @@ static void StartAsDesktopUser(const char *command, const char *folder, int show
 {
     WCHAR wideCommand[kCommandSize];
     WCHAR wideFolder[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, command, -1, wideCommand, kCommandSize) ||
-        !MultiByteToWideChar(CP_ACP, 0, folder, -1, wideFolder, MAX_PATH))
+    if (Utf8ToUtf16(command, (uint16_t *)wideCommand, kCommandSize) != kConverted ||
+        Utf8ToUtf16(folder, (uint16_t *)wideFolder, MAX_PATH) != kConverted)
         return;
     STARTUPINFOW startup;
     memset(&startup, 0, sizeof startup);
@@ -103,14 +107,18 @@ static bool DocumentCommand(const char *file, const char *parameters, char *comm
                             size_t capacity)
 {
     const char *dot = strrchr(file, '.');
-    char pattern[kCommandSize];
-    char expanded[kCommandSize];
-    DWORD n = sizeof pattern;
-    if (!dot ||
-        FAILED(AssocQueryStringA(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, dot, "open", pattern, &n)))
+    WCHAR extension[MAX_PATH];
+    WCHAR pattern[kCommandSize];
+    WCHAR wideExpanded[kCommandSize];
+    char expanded[kCommandSize * 3];
+    DWORD n = kCommandSize;
+    if (!dot || Utf8ToUtf16(dot, (uint16_t *)extension, MAX_PATH) != kConverted ||
+        FAILED(AssocQueryStringW(ASSOCF_NOTRUNCATE, ASSOCSTR_COMMAND, extension, L"open", pattern,
+                                 &n)))
         return false;
-    DWORD length = ExpandEnvironmentStringsA(pattern, expanded, sizeof expanded);
-    if (length == 0 || length > sizeof expanded)
+    DWORD length = ExpandEnvironmentStringsW(pattern, wideExpanded, kCommandSize);
+    if (length == 0 || length > kCommandSize ||
+        Utf16ToUtf8((const uint16_t *)wideExpanded, expanded, sizeof expanded) != kConverted)
         return false;
     command[0] = 0;
     bool fits = true;
@@ -153,17 +161,21 @@ static void StartProgram(const char *program, const char *parameters, int show)
         StartAsDesktopUser(command, folder, show);
 }
 
+// rundll32 calls the W form of an entry point where there is one: the command line reaches it
+// whole, in any language. Inside, the text is UTF-8.
 extern "C" __declspec(dllexport) void CALLBACK
-    RunNonElevated(HWND, HINSTANCE, LPSTR commandLine, int show)
+    RunNonElevatedW(HWND, HINSTANCE, LPWSTR commandLine, int show)
 {
-    char text[kCommandSize];
-    const char *p = commandLine;
+    char text[kCommandSize * 3];
+    if (Utf16ToUtf8((const uint16_t *)commandLine, text, sizeof text) != kConverted)
+        return;
+    const char *p = text;
     while (*p == ' ')
         p++;
     bool quoted = *p == '"';
     if (quoted)
         p++;
-    CopyText(text, sizeof text, p);
+    memmove(text, p, strlen(p) + 1);
     size_t n = strlen(text);
     while (n > 0 && text[n - 1] == ' ')
         text[--n] = 0;

@@ -159,7 +159,9 @@ def main():
         installed = r"C:\Apps\Tool"
         run([args.loader, setup, installed], env)
         with open(setup + ".log", "rb") as log:
-            check(log.read() == b"Setup finished successfully!\r\n", "the install failed")
+            # The log is UTF-8 and begins with its byte-order mark.
+            check(log.read() == b"\xef\xbb\xbfSetup finished successfully!\r\n",
+                  "the install failed")
         uninstaller = os.path.join(linux_path(prefix, installed), "Uninstall.exe")
         verify_signature(uninstaller, certificate, env)
         check_image(uninstaller, True)

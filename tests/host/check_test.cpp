@@ -52,6 +52,16 @@ TEST(Check, GoodScriptHasNoFindings)
     EXPECT_EQ(Check(Good, &entries), std::vector<std::string>{});
 }
 
+// A script that is not UTF-8 is named at its first such line; a byte-order mark is no finding.
+TEST(Check, ScriptEncoding)
+{
+    auto f = Check("PhaseBegin 0\r\n  Set #A#, T\xC3\xB6l\r\n  Set #B#, T\xF6l\r\n"
+                   "  Set #C#, \xF6\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n");
+    EXPECT_TRUE(Has(f, 3, "not UTF-8"));
+    EXPECT_EQ(f.size(), 1u);
+    EXPECT_EQ(Check("\xEF\xBB\xBF" + std::string(Good)), std::vector<std::string>{});
+}
+
 TEST(Check, LineBreaks)
 {
     auto f = Check("PhaseBegin 0\nPhaseEnd\nPhaseBegin 1\nPhaseEnd\n");

@@ -115,6 +115,25 @@ TEST_F(Packer, PackedFileReadsBackByteForByte)
     EXPECT_NE(Err.find("no entry named Nope"), std::string::npos);
 }
 
+// A script saved in a code page is packed as UTF-8 with --script-encoding; one in UTF-8 already,
+// and every other file, as it is.
+TEST_F(Packer, ScriptEncodingConvertsCodePageScripts)
+{
+    WriteText(Dir + "/product/Setup.vis", "Set #A#, T\xF6\xF6l \x80\r\n");
+    WriteText(Dir + "/product/Uninstall.vis", "Set #A#, T\xC3\xB6\r\n");
+    WriteText(Dir + "/product/Tool.exe", "\xF6");
+    std::string pack = "pack --engine " + Dir + "/stub.exe --out " + Dir + "/Setup.exe " + Dir +
+                       "/product --script-encoding ";
+    ASSERT_EQ(Mksetup(pack + "CP1252"), 0) << Err;
+    for (const char *entry : {"Setup.vis", "Uninstall.vis", "Tool.exe"})
+        ASSERT_EQ(Mksetup("extract " + Dir + "/Setup.exe " + entry + " " + Dir + "/" + entry), 0);
+    EXPECT_EQ(ReadText(Dir + "/Setup.vis"), "Set #A#, T\xC3\xB6\xC3\xB6l \xE2\x82\xAC\r\n");
+    EXPECT_EQ(ReadText(Dir + "/Uninstall.vis"), "Set #A#, T\xC3\xB6\r\n");
+    EXPECT_EQ(ReadText(Dir + "/Tool.exe"), "\xF6");
+    EXPECT_EQ(Mksetup(pack + "CP-nonsense"), 1);
+    EXPECT_NE(Err.find("not text in the code page CP-nonsense"), std::string::npos) << Err;
+}
+
 TEST_F(Packer, Refusals)
 {
     std::string out = Dir + "/Setup.exe";

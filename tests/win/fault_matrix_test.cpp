@@ -181,7 +181,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
         WriteFileText(setup, bytes);
         f.prepare(target);
         EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Folder), f.exitCode);
-        EXPECT_EQ(ReadFileText(setup + ".log"), f.log);
+        EXPECT_EQ(ReadLog(setup + ".log"), f.log);
         f.check(target);
         if (holder) {
             TerminateProcess(holder, 0);
@@ -203,7 +203,7 @@ TEST_F(FaultMatrix, EveryFaultEndsWithItsCodeAndNoDamagedFile)
         void (*inject)(void);
     } injected[] = {
         {"full disk", [] { Sys.WriteFile = DiskFull; }},
-        {"read-only target", [] { Sys.CreateFileA = ReadOnlyTarget; }},
+        {"read-only target", [] { Sys.CreateFileU = ReadOnlyTarget; }},
     };
     for (const Injected &i : injected) {
         SCOPED_TRACE(i.name);
@@ -261,13 +261,13 @@ TEST_F(FaultMatrix, DamageInAnyBlockOfALargeEntryInstallsNothingInEitherBuild)
             EXPECT_EQ(RunProgram(setup, "\"" + target + "\"", Path("dist")),
                       damaged == intact ? 0u : 1603u);
             if (damaged == intact) {
-                EXPECT_EQ(ReadFileText(setup + ".log"), "Setup finished successfully!\r\n");
+                EXPECT_EQ(ReadLog(setup + ".log"), "Setup finished successfully!\r\n");
                 EXPECT_TRUE(ReadFileText(target + "\\Big.bin") == big) << "bytes differ";
             } else {
-                EXPECT_EQ(ReadFileText(setup + ".log"),
-                          std::string(kCorrupt) + "Setup.vis line 6: CopyFile Big.bin, "
-                                                  "\"#INSTALLPATH#\\Big.bin\" -> 18 (entry "
-                                                  "Big.bin is damaged)\r\n");
+                EXPECT_EQ(ReadLog(setup + ".log"), std::string(kCorrupt) +
+                                                       "Setup.vis line 6: CopyFile Big.bin, "
+                                                       "\"#INSTALLPATH#\\Big.bin\" -> 18 (entry "
+                                                       "Big.bin is damaged)\r\n");
                 EXPECT_FALSE(Exists(target + "\\Big.bin")) << "a damaged file was left";
             }
         }

@@ -77,7 +77,7 @@ BOOL WINAPI RefuseCreate(LPCSTR, LPSECURITY_ATTRIBUTES)
 TEST_F(FileCommands, FolderCreationRetries)
 {
     CreateCalls = 0;
-    Sys.CreateDirectoryA = RefuseCreate;
+    Sys.CreateDirectoryU = RefuseCreate;
     EXPECT_EQ(CreateOneFolder(Path("denied").c_str()), kErrFolderNotCreated);
     EXPECT_EQ(CreateCalls, 11);
     // Someone else made it meanwhile: that counts as success.
@@ -173,7 +173,7 @@ BOOL WINAPI RefuseDelete(LPCSTR)
 TEST_F(FileCommands, DeleteFileAttemptsFollowTheWait)
 {
     WriteFileText(Path("stuck.dat"), "x");
-    Sys.DeleteFileA = RefuseDelete;
+    Sys.DeleteFileU = RefuseDelete;
     struct Case {
         const char *wait;
         int attempts;
@@ -366,7 +366,7 @@ TEST_F(FileCommands, HonoursRealUser)
 {
     HWND shell = CreateShellWindow();
     OsCode = 248;
-    Sys.CreateDirectoryA = NoteIdentity;
+    Sys.CreateDirectoryU = NoteIdentity;
     SetVariable("#REALUSER#", "1");
     EXPECT_EQ(RunLine("CreateDir \"" + Path("as-user") + "\""), 0);
     EXPECT_TRUE(ImpersonatingDuringCreate);

@@ -51,7 +51,7 @@ class Install : public WindowsTest
 TEST_F(Install, SampleProductInstallsSilently)
 {
     EXPECT_EQ(InstallWith(""), 0u);
-    EXPECT_EQ(ReadFileText(Log), kLogSuccess);
+    EXPECT_EQ(ReadLog(Log), kLogSuccess);
     EXPECT_EQ(ReadFileText(Path("Tool\\EULA.txt")),
               ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\EULA.txt"));
     EXPECT_TRUE(Exists(Path("Tool\\Tool.exe")));
@@ -93,8 +93,8 @@ TEST_F(Install, StoppedRunsLogTheMessageTheFailureAndTheLine)
                              c.line + "  \r\nPhaseEnd\r\nPhaseBegin 2\r\nCreateDir \"" +
                              Path("phase2") + "\"\r\nPhaseEnd\r\n";
         EXPECT_EQ(InstallWith(script), 1603u) << c.line;
-        EXPECT_EQ(ReadFileText(Log), c.message + "\r\n" + kLogFailure + "Setup.vis line 8: " +
-                                         c.line + " -> " + std::to_string(c.code) + "\r\n")
+        EXPECT_EQ(ReadLog(Log), c.message + "\r\n" + kLogFailure + "Setup.vis line 8: " + c.line +
+                                    " -> " + std::to_string(c.code) + "\r\n")
             << c.line;
         EXPECT_FALSE(Exists(Path("phase2"))) << "phase 2 ran after a failed phase 1";
     }
@@ -112,7 +112,7 @@ TEST_F(Install, AnOldLogIsReplaced)
 {
     WriteFileText(Log, std::string(4000, 'o'));
     EXPECT_EQ(InstallWith("PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n"), 0u);
-    EXPECT_EQ(ReadFileText(Log), kLogSuccess);
+    EXPECT_EQ(ReadLog(Log), kLogSuccess);
 }
 
 TEST_F(Install, ExtraFilesAreCopiedAlsoAfterAFailedRun)
@@ -123,7 +123,7 @@ TEST_F(Install, ExtraFilesAreCopiedAlsoAfterAFailedRun)
         "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nCreateDir \"#INSTALLPATH#\"\r\n"
         "Error late\r\nPhaseEnd\r\n";
     EXPECT_EQ(InstallWith(failing, "readme.txt, "), 1603u);
-    EXPECT_EQ(ReadFileText(Log).substr(0, 22), "A critical error (code");
+    EXPECT_EQ(ReadLog(Log).substr(0, 22), "A critical error (code");
     EXPECT_EQ(ReadFileText(Path("Tool\\readme.txt")), "read me");
 
     // After the path every argument is a file, with or without a dot.
@@ -167,7 +167,7 @@ TEST_F(Install, StartUpFailures)
     std::string bare = Path("Setup.exe");
     ASSERT_TRUE(CopyFileA(BuildPath("Setup.exe").c_str(), bare.c_str(), FALSE));
     EXPECT_EQ(Run(bare, "\"" + Path("Tool") + "\""), 13u);
-    EXPECT_EQ(ReadFileText(bare + ".log"),
+    EXPECT_EQ(ReadLog(bare + ".log"),
               "A critical error has occured. Setup can not continue.\nMaybe the Setup file is "
               "corrupt!\r\n" +
                   std::string(kLogFailure));
@@ -196,7 +196,7 @@ TEST_F(Install, TheBareEngineRunsTheScriptBesideIt)
                                      "CopyFile notes.txt, \"#INSTALLPATH#\"\r\nPhaseEnd\r\n");
     WriteFileText(Path("notes.txt"), "from beside the engine");
     EXPECT_EQ(Run(bare, "\"" + Path("Tool") + "\""), 0u);
-    EXPECT_EQ(ReadFileText(bare + ".log"), kLogSuccess);
+    EXPECT_EQ(ReadLog(bare + ".log"), kLogSuccess);
     EXPECT_EQ(ReadFileText(Path("Tool\\notes.txt")), "from beside the engine");
 }
 
@@ -224,7 +224,7 @@ std::string SeenBy(BuiltIns *test, const std::string &phase0, int phase, const s
         script += "Error \"" + text + "\"\r\n";
     script += "PhaseEnd\r\n";
     EXPECT_EQ(test->InstallWithPublic(script), 1603u);
-    std::string log = ReadFileText(test->LogPublic());
+    std::string log = ReadLog(test->LogPublic());
     size_t start = log.find("(code ");
     size_t end = log.find(") has occurred");
     if (start == std::string::npos || end == std::string::npos)

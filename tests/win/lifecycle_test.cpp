@@ -60,7 +60,7 @@ class Lifecycle : public WindowsTest
 TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
 {
     ASSERT_EQ(RunProgram(Setup, "\"" + Installed + "\"", Folder), 0u);
-    ASSERT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    ASSERT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
 
     // Files, with the manual's version stamped in by PatchFile.
     EXPECT_NE(ReadFileText(Installed + "\\Tool.chm").find("Version 3.1.3"), std::string::npos);
@@ -164,7 +164,7 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     std::string quiet =
         ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", KEY_WOW64_32KEY);
     EXPECT_EQ(ExitCodeOf(StartCommand(quiet, Folder)), 0u);
-    EXPECT_EQ(ReadFileText(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
     EXPECT_FALSE(Exists(Installed));
     EXPECT_FALSE(Exists(menu));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", KEY_WOW64_32KEY),

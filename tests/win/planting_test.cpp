@@ -101,7 +101,7 @@ TEST_F(Planting, FilesBesideTheSetupAreNotTakenForItsOwn)
     PlantLibrary(Path("SetupLib64.dll"));
 
     ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_FALSE(Exists(Target + "\\Planted"));
     EXPECT_FALSE(PlantedKeyExists());
     std::string program = ReadFileText(Target + "\\Tool.exe");
@@ -131,7 +131,7 @@ TEST_F(Planting, TheHelperLibraryIsTheSetupsOwn)
     PlantLibrary(Path("SetupLib32.dll"));
     PlantLibrary(Path("SetupLib64.dll"));
     ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(MarksIn(Folder), "");
     EXPECT_EQ(MarksIn(Target), "");
 }
@@ -240,7 +240,7 @@ TEST_F(Planting, ShortcutsAreNotStagedInTheTemporaryFolder)
     ASSERT_TRUE(SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
     SetFileAttributesA(staged.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(ReadFileText(staged), "planted link");
     char programs[MAX_PATH];
     SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, programs);
@@ -257,7 +257,7 @@ TEST_F(Planting, LogsAreNotWrittenThroughALinkInTheirPlace)
     WriteFileText(protectedFile, "not the user's to change");
     ASSERT_TRUE(CreateHardLinkA((Setup + ".log").c_str(), protectedFile.c_str(), nullptr));
     ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(ReadFileText(protectedFile), "not the user's to change");
 
     std::string uninstallLog = TempFolder() + "\\Tool-Uninstall.log";
@@ -265,7 +265,7 @@ TEST_F(Planting, LogsAreNotWrittenThroughALinkInTheirPlace)
     ASSERT_TRUE(CreateHardLinkA(uninstallLog.c_str(), protectedFile.c_str(), nullptr));
     Planted.push_back(uninstallLog);
     ASSERT_EQ(RunProgram(Target + "\\Uninstall.exe", "\"" + Target + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(uninstallLog), "Uninstall finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(uninstallLog), "Uninstall finished successfully!\r\n");
     EXPECT_EQ(ReadFileText(protectedFile), "not the user's to change");
 
     // An old log held open by a viewer, which lets others write but not delete it.
@@ -276,7 +276,7 @@ TEST_F(Planting, LogsAreNotWrittenThroughALinkInTheirPlace)
     ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
     CloseHandle(viewer);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
 }
 
 // The uninstaller runs from a copy of itself in a new folder of its own; an uninstall script
@@ -300,7 +300,7 @@ TEST_F(Planting, TheUninstallerRunsItsOwnScript)
     Planted.push_back(copy);
     Plant(Path("Uninstall.vis"), kPlantedScript);
     EXPECT_EQ(RunProgram(copy, "\"" + Target + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(temp + "\\Tool-Uninstall.log"), "Uninstall finished successfully!\r\n");
     EXPECT_FALSE(Exists(Target));
     EXPECT_FALSE(PlantedKeyExists());
 }

@@ -82,6 +82,42 @@ TEST_F(Record, LivesInTheThirtyTwoBitView)
     RegCloseKey(key);
 }
 
+// The texts as stored: in the code page where it holds them (what an earlier engine wrote and
+// reads), else in UTF-8; read back, code-page text comes out as UTF-8. (The suites run under code
+// page 1252.)
+TEST_F(Record, TextsInTheCodePageOrUtf8)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    struct Case {
+        const char *text;   // UTF-8
+        const char *stored; // the record's bytes
+    } cases[] = {
+        {"C:\\Tool", "C:\\Tool"},
+        {"C:\\Caf\xC3\xA9", "C:\\Caf\xE9"},
+        {"C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA", "C:\\\xC5\x81\xC3\xB3\x64\xC5\xBA"}, // Łódź
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        ProductRecord r;
+        memset(&r, 0, sizeof r);
+        CopyText(r.installPath, sizeof r.installPath, c.text);
+        Products.push_back("RecText");
+        ASSERT_TRUE(WriteProductRecord("RecText", &r));
+        HKEY key;
+        ASSERT_EQ(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ | kEngineRegistryView, &key),
+            ERROR_SUCCESS);
+        uint8_t bytes[kProductRecordSize] = {};
+        DWORD size = sizeof bytes;
+        RegQueryValueExA(key, "RecText", nullptr, nullptr, bytes, &size);
+        RegCloseKey(key);
+        EXPECT_STREQ((const char *)bytes + 20, c.stored);
+        memset(&r, 0, sizeof r);
+        ASSERT_TRUE(ReadProductRecord("RecText", &r));
+        EXPECT_STREQ(r.installPath, c.text);
+    }
+}
+
 TEST_F(Record, ShortLongAndInvalidValues)
 {
     ProductRecord r;
@@ -150,7 +186,7 @@ LONG WINAPI RefuseValue(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD)
 TEST_F(Record, UnwritableRecordIsNotReported)
 {
     InstallSystemCommandsForTest();
-    Sys.RegSetValueExA = RefuseValue;
+    Sys.RegSetValueExU = RefuseValue;
     SetVariable("#PROGRAM#", "RecDenied");
     SetVariable("#CONFIGPATH#", "unchanged");
     EXPECT_EQ(RunLine("CreateSetupInfo RecDenied, 1.0"), 0);

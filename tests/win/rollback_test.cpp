@@ -194,7 +194,7 @@ TEST_F(Rollback, AFailedUpgradeLeavesTheEarlierVersionAsItWas)
     ASSERT_NE(before.find("Roll.exe"), std::string::npos);
 
     EXPECT_EQ(Install(Version2("", "CopyFile Missing.txt, \"#INSTALLPATH#\\Missing.txt\"")), 1603u);
-    std::string log = ReadFileText(Setup + ".log");
+    std::string log = ReadLog(Setup + ".log");
     EXPECT_NE(log.find("The changes were rolled back.\r\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Not undone"), std::string::npos) << log;
     EXPECT_EQ(Snapshot(), before);
@@ -268,7 +268,7 @@ TEST_F(Rollback, AFailedFirstInstallationLeavesNothing)
     script.replace(script.find("Set #ROLLBACK#, 1\r\n"), 19, "");
     EXPECT_EQ(Install(script), 1603u);
     EXPECT_TRUE(Exists(Target + "\\Roll.exe"));
-    EXPECT_EQ(ReadFileText(Setup + ".log").find("rolled back"), std::string::npos);
+    EXPECT_EQ(ReadLog(Setup + ".log").find("rolled back"), std::string::npos);
 }
 
 // A file in use when the rollback comes cannot be put back: the rollback goes on with the
@@ -285,7 +285,7 @@ TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
                        "\", \"--hold #INSTALLPATH#\\EULA.txt 6000\"\r\nCall \"" + self +
                        "\", \"--hold #INSTALLPATH#\\Roll.exe 1500\"\r\n";
     EXPECT_EQ(Install(Version2(hold, "Error \"late\"")), 1603u);
-    std::string log = ReadFileText(Setup + ".log");
+    std::string log = ReadLog(Setup + ".log");
     EXPECT_NE(log.find("The changes were rolled back.\r\n"), std::string::npos) << log;
     std::string note =
         "Not undone: " + Target + "\\EULA.txt could not be put back; the earlier file is kept as ";
@@ -332,7 +332,7 @@ TEST_F(RollbackJournal, BackupFoldersAdmitOnlyTheSystemAndAdministrators)
 {
     std::string file = Path("old.txt");
     WriteFileText(file, "old");
-    Sys.CreateDirectoryA = RecordBackupFolder;
+    Sys.CreateDirectoryU = RecordBackupFolder;
     for (bool elevated : {true, false}) {
         backupAccess.clear();
         if (!elevated)

@@ -189,7 +189,7 @@ TEST_F(SignedSetup, AddedIconGroupAsTheLoaderSeesItAndTheImageRuns)
     }
     // The edited engine still starts, finds its archive after the new section and installs.
     ASSERT_EQ(RunProgram(Path("Edited.exe"), "\"" + Path("Installed") + "\"", Folder), 0u);
-    EXPECT_EQ(ReadFileText(Path("Edited.exe.log")), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Path("Edited.exe.log")), "Setup finished successfully!\r\n");
     EXPECT_EQ(ReadFileText(Path("Installed\\EULA.txt")), data("archive/EULA.txt"));
 }
 

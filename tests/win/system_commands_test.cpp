@@ -168,7 +168,7 @@ TEST_F(SystemCommands, StopServiceWaitsForAManagerThatIsStarting)
 {
     EXPECT_EQ(RunLine("StopService NoSuchService"), 0);
     EXPECT_EQ(Statuses, (std::vector<std::string>{"Stopping service: NoSuchService"}));
-    Sys.OpenSCManagerA = ManagerNotYet;
+    Sys.OpenSCManagerU = ManagerNotYet;
     managerRefusals = 5;
     managerError = RPC_S_SERVER_UNAVAILABLE;
     DWORD start = GetTickCount();

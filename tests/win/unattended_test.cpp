@@ -187,7 +187,7 @@ TEST_F(Unattended, TheDetailLogNamesEveryCommand)
                          std::string(500, 'x') +
                          "\"\r\nEndif\r\nCopyFile Missing.txt, \"#WHERE#\"\r\nPhaseEnd\r\n";
     EXPECT_EQ(InstallWith(phases), 1603u);
-    std::string log = ReadFileText(Log);
+    std::string log = ReadLog(Log);
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
         lines.push_back(log.substr(at, end - at));

@@ -70,7 +70,7 @@ TEST_F(VendorTree, NestedTreeWithRepeatedNamesInstallsSilently)
     ASSERT_TRUE(MoveFileA(Path("TreeSetup.exe").c_str(), setup.c_str()));
 
     EXPECT_EQ(RunProgram(setup, "\"" + Path("Installed") + "\"", Path("dist")), 0u);
-    EXPECT_EQ(ReadFileText(setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(setup + ".log"), "Setup finished successfully!\r\n");
     for (const File &f : files)
         EXPECT_EQ(ReadFileText(Path(std::string("Installed\\") + f.path)), f.bytes) << f.path;
 }

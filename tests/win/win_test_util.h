@@ -35,6 +35,16 @@ inline std::string ReadFileText(const std::string &path)
     return text;
 }
 
+// The engine's log without its byte-order mark; a log without one reads as such, so that the
+// comparison fails.
+inline std::string ReadLog(const std::string &path)
+{
+    std::string text = ReadFileText(path);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") != 0)
+        return "<no byte-order mark> " + text;
+    return text.substr(3);
+}
+
 inline void WriteFileText(const std::string &path, const std::string &text)
 {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

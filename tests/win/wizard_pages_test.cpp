@@ -248,7 +248,7 @@ TEST_F(WizardPages, DirectoryPageStoresTheChoices)
 
 TEST_F(WizardPages, FreeSpaceOfExactlyTheMinimumIsEnough)
 {
-    Sys.GetDiskFreeSpaceExA = FakeFreeSpace;
+    Sys.GetDiskFreeSpaceExU = FakeFreeSpace;
     SetVariable("#MINFREE#", "1.9"); // whole megabytes: 1
     Walk([&](WizardRobot &robot) {
         ForwardTo(robot, kDirectoryPage);
@@ -454,7 +454,7 @@ TEST_F(WizardPages, ProgressPageAnswersTheErrorQuery)
     UseScript("PhaseBegin 1\r\nStatus \"Step one\"\r\nStatus2 \"Detail\"\r\nCreateDir \"" + target +
               "\"\r\nSet #RAN#, 1\r\nPhaseEnd\r\nPhaseBegin 2\r\nSet #TWO#, 1\r\n"
               "PhaseEnd\r\n");
-    Sys.CreateDirectoryA = FailingCreateDirectory;
+    Sys.CreateDirectoryU = FailingCreateDirectory;
 
     // Retry once the cause is gone: the command runs again and the run goes on.
     FolderFailures = 11; // every attempt of the first try
@@ -564,7 +564,7 @@ TEST_F(WizardPages, LeavingDuringProgressRollsBackWhatPhaseOneDid)
                   ".txt\"\r\n";
     UseScript("PhaseBegin 1\r\nCreateDir \"" + made + "\"\r\n" + copies + "Call \"" + self +
               "\", \"--hold " + held + " 60000\", , Hide\r\nSet #RAN#, 1\r\nPhaseEnd\r\n");
-    Sys.DeleteFileA = SlowDelete;
+    Sys.DeleteFileU = SlowDelete;
     StartJournal();
     std::vector<int> positions;
     Walk([&](WizardRobot &robot) {
