@@ -75,7 +75,7 @@ TEST_F(GuardedInstall, InstallationFoldersAdmitUsersToReadAndRunOnly)
 {
     RemoveTree("C:\\Tool");
     InstallSystemCommandsForTest();
-    Sys.CreateDirectoryA = RecordFolder;
+    Sys.CreateDirectoryU = RecordFolder;
     SetVariable("#INSTALLPATH#", "C:\\Tool");
     madeFolders.clear();
     EXPECT_EQ(RunLine("CreateDir \"#INSTALLPATH#\\Sub\""), 0);

@@ -321,7 +321,7 @@ TEST_F(Processes, RunWithoutElevationHoldsItsHelperUntilRundllEnds)
     WriteFileText(Path("Manual.vttest"), "the manual");
 
     SetCurrentDirectoryA(Folder.c_str());
-    Sys.CreateProcessA = StartAndTamper;
+    Sys.CreateProcessU = StartAndTamper;
     for (const std::string &file : {Program, Path("Manual.vttest")}) {
         helperStart = HelperStart{"", "", 0xDEAD};
         EXPECT_EQ(RunLine("Run \"" + file + "\", , NonElevated"), 0);
