@@ -29,6 +29,7 @@ void *PhaseThread = nullptr;
 ScriptLine FailedLine;
 char DamagedEntry[kPathSize];
 CommandObserverHooks CommandObserver = {nullptr, nullptr};
+void (*PhaseEndHook)(void) = nullptr;
 
 int ResourceLanguage = 0x0C07;
 LanguageTextFunction LanguageText = nullptr;
@@ -53,3 +54,6 @@ void *CurrentPage = nullptr;
 volatile unsigned char WizardCancelled = 0;
 volatile unsigned char RebootRequested = 0;
 int RunOutcome = 0;
+char LogFilePath[kPathSize];
+bool NoRestart = false;
+bool RestartNeeded = false;

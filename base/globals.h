@@ -33,6 +33,7 @@ extern void *PhaseThread;            // handle of the phase 1 worker thread, nul
 extern ScriptLine FailedLine;        // the line of the last command that failed; number 0 when none
 extern char DamagedEntry[kPathSize]; // the archive entry last found damaged; empty when none
 extern CommandObserverHooks CommandObserver; // told of every command run; null hooks: nobody
+extern void (*PhaseEndHook)(void); // called when a phase has ended, however; null: nothing
 
 extern int ResourceLanguage; // language ID of the resources the wizard shows (0x0C07: English)
 extern LanguageTextFunction LanguageText; // status formats in the wizard's language; null: English
@@ -56,3 +57,6 @@ extern void *CurrentPage; // the page that receives the commands the frame forwa
 extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
 extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined
 extern int RunOutcome; // the exit code a cancel or failure gave the run; 0 while it goes well
+extern char LogFilePath[kPathSize]; // /LOG=: where the log goes; empty: its usual place
+extern bool NoRestart;              // /NORESTART: never restart Windows, 3010 asks for it
+extern bool RestartNeeded;          // a file in use is replaced or deleted when Windows next starts

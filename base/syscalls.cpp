@@ -35,6 +35,8 @@ void ResetSystemCalls(void)
         (BOOL(WINAPI *)(HANDLE))(void *)GetProcAddress(advapi, "ImpersonateLoggedOnUser");
     Sys.MoveFileExA =
         (BOOL(WINAPI *)(LPCSTR, LPCSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExA");
+    Sys.MoveFileExW =
+        (BOOL(WINAPI *)(LPCWSTR, LPCWSTR, DWORD))(void *)GetProcAddress(kernel, "MoveFileExW");
     Sys.RegDeleteKeyExA = (LONG(WINAPI *)(HKEY, LPCSTR, REGSAM, DWORD))(void *)GetProcAddress(
         advapi, "RegDeleteKeyExA");
     // By ordinal: older shell libraries export it under no name; without it, as on systems

@@ -27,9 +27,10 @@ struct SystemCallTable {
     BOOL(WINAPI *GetDiskFreeSpaceExA)
     (LPCSTR path, PULARGE_INTEGER available, PULARGE_INTEGER total, PULARGE_INTEGER free);
     BOOL(WINAPI *IsUserAnAdmin)(void);
-    LONG(WINAPI *RegOpenCurrentUser)(REGSAM access, PHKEY key);     // Windows 2000 and later
-    BOOL(WINAPI *ImpersonateLoggedOnUser)(HANDLE token);            // the NT family
-    BOOL(WINAPI *MoveFileExA)(LPCSTR from, LPCSTR to, DWORD flags); // the NT family
+    LONG(WINAPI *RegOpenCurrentUser)(REGSAM access, PHKEY key);       // Windows 2000 and later
+    BOOL(WINAPI *ImpersonateLoggedOnUser)(HANDLE token);              // the NT family
+    BOOL(WINAPI *MoveFileExA)(LPCSTR from, LPCSTR to, DWORD flags);   // the NT family
+    BOOL(WINAPI *MoveFileExW)(LPCWSTR from, LPCWSTR to, DWORD flags); // the NT family
     LONG(WINAPI *RegDeleteKeyExA)
     (HKEY root, LPCSTR subKey, REGSAM view, DWORD reserved); // XP x64, Vista and later
 };
