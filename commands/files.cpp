@@ -312,11 +312,10 @@ static bool DeleteWithRetries(const char *path, long attempts)
 // rollback is recorded (it could not undo that), nor when the script asked for no attempt.
 static bool DeleteWhenWindowsRestarts(const char *path, long attempts)
 {
+    DWORD error = GetLastError(); /* the last attempt's */
     if (attempts == 0 || JournalRecording())
         return false;
-    if (Sys.DeleteFileA(path))
-        return true;
-    return FileInUse(path, GetLastError()) && DeleteAtRestart(path);
+    return FileInUse(path, error) && DeleteAtRestart(path);
 }
 
 int CommandDeleteFile(const char *argumentStart, const char *lineEnd)

@@ -426,6 +426,15 @@ static bool Gone(const char *path)
     return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
 }
 
+// A kept file whose place is held by a program goes back when Windows next starts.
+static bool PutBackAtRestart(const JournalStep *step)
+{
+    if (!ReplaceAtRestart(step->backup, step->path))
+        return false;
+    Note("Put back when Windows restarts: %s, kept until then as %s", step->path, step->backup);
+    return true;
+}
+
 // Puts a kept file back at its place. False when it cannot: it then stays in the backup.
 static bool PutBack(const JournalStep *step)
 {
@@ -524,7 +533,7 @@ static void UndoStep(const JournalStep *step)
     switch (step->kind) {
     case kStepFileWritten:
         if (step->backup[0]) {
-            if (!PutBack(step) && !ReplaceAtRestart(step->backup, step->path))
+            if (!PutBack(step) && !PutBackAtRestart(step))
                 Note("Not undone: %s could not be put back; the earlier file is kept as %s",
                      step->path, step->backup);
         } else if (!Gone(step->path) && !Sys.DeleteFileA(step->path) &&
@@ -533,7 +542,7 @@ static void UndoStep(const JournalStep *step)
         }
         break;
     case kStepFileDeleted:
-        if (!PutBack(step) && !ReplaceAtRestart(step->backup, step->path))
+        if (!PutBack(step) && !PutBackAtRestart(step))
             Note("Not undone: %s could not be put back; it is kept as %s", step->path,
                  step->backup);
         break;

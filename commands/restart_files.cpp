@@ -11,7 +11,7 @@
 
 enum { kListGrowth = 16, kNoteSize = 2 * kPathSize + 64 };
 
-static char (*deletions)[kPathSize]; // what this run scheduled for deletion
+static char (*deletions)[kPathSize]; // what this run scheduled to leave its folder
 static int deletionCount;
 static int deletionCapacity;
 static char (*notes)[kNoteSize];
@@ -135,8 +135,13 @@ bool DeleteAtRestart(const char *path)
 
 bool ReplaceAtRestart(const char *source, const char *destination)
 {
+    void *list = deletions;
+    if (!Room(&list, deletionCount, &deletionCapacity, sizeof *deletions))
+        return false;
+    deletions = (char(*)[kPathSize])list;
     if (!Schedule(source, destination))
         return false;
+    CopyText(deletions[deletionCount++], kPathSize, source); /* it leaves its folder */
     Note("In use: %s is replaced when Windows restarts", destination);
     return true;
 }

@@ -15,7 +15,8 @@ bool DeleteAtRestart(const char *path);
 // Schedules `source` (a file beside it) to take the place of `destination`. True when taken.
 bool ReplaceAtRestart(const char *source, const char *destination);
 
-// True when the folder holds nothing but what this run scheduled for deletion (and it exists).
+// True when the folder holds nothing but what this run scheduled to leave it (deleted, or moved
+// to its place), and it exists.
 bool OnlyScheduledIn(const char *folder);
 
 // The notes of this run's scheduled steps, one line each.

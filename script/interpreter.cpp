@@ -304,6 +304,7 @@ void ResetScriptEngine(void)
     LastErrorCode = kOk;
     ProgressWindow = nullptr;
     PhaseEndHook = nullptr;
+    RestartNeeded = false;
     StatusText[0] = 0;
     Status2Text[0] = 0;
     memset(&FailedLine, 0, sizeof FailedLine);
