@@ -31,6 +31,7 @@ ScriptLine FailedLine;
 char DamagedEntry[kPathSize];
 char CommandNote[kTextSize];
 CommandObserverHooks CommandObserver = {nullptr, nullptr};
+void (*PhaseEndHook)(void) = nullptr;
 
 int ResourceLanguage = 0x0C07;
 LanguageTextFunction LanguageText = nullptr;
@@ -55,3 +56,6 @@ void *CurrentPage = nullptr;
 volatile unsigned char WizardCancelled = 0;
 volatile unsigned char RebootRequested = 0;
 int RunOutcome = 0;
+char LogFilePath[kPathSize];
+bool NoRestart = false;
+bool RestartNeeded = false;

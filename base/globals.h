@@ -37,6 +37,7 @@ extern ScriptLine FailedLine;        // the line of the last command that failed
 extern char DamagedEntry[kPathSize]; // the archive entry last found damaged; empty when none
 extern char CommandNote[kTextSize];  // what the running command passed over, for its detail line
 extern CommandObserverHooks CommandObserver; // told of every command run; null hooks: nobody
+extern void (*PhaseEndHook)(void); // called when a phase has ended, however; null: nothing
 
 extern int ResourceLanguage; // language ID of the resources the wizard shows (0x0C07: English)
 extern LanguageTextFunction LanguageText; // status formats in the wizard's language; null: English
@@ -60,3 +61,6 @@ extern void *CurrentPage; // the page that receives the commands the frame forwa
 extern volatile unsigned char WizardCancelled; // the wizard was left other than by Finish
 extern volatile unsigned char RebootRequested; // Finish found #REBOOT# defined
 extern int RunOutcome; // the exit code a cancel or failure gave the run; 0 while it goes well
+extern char LogFilePath[kPathSize]; // /LOG=: where the log goes; empty: its usual place
+extern bool NoRestart;              // /NORESTART: never restart Windows, 3010 asks for it
+extern bool RestartNeeded;          // a file in use is replaced or deleted when Windows next starts

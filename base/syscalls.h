@@ -132,6 +132,7 @@ BOOL FindNextFileU(HANDLE search, WIN32_FIND_DATAA *found);
 // included) when `capacity` is too small, or 0 on failure.
 DWORD GetModuleFileNameU(HMODULE module, LPSTR out, DWORD capacity);
 DWORD GetTempPathU(DWORD capacity, LPSTR out);
+DWORD GetFullPathNameU(LPCSTR name, DWORD capacity, LPSTR out);
 UINT GetWindowsDirectoryU(LPSTR out, UINT capacity);
 UINT GetSystemDirectoryU(LPSTR out, UINT capacity);
 BOOL GetUserNameU(LPSTR out, LPDWORD capacity);

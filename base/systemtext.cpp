@@ -518,6 +518,16 @@ DWORD GetTempPathU(DWORD capacity, LPSTR out)
     return FolderBack(n, path.wide, out, capacity);
 }
 
+DWORD GetFullPathNameU(LPCSTR name, DWORD capacity, LPSTR out)
+{
+    SystemText n, path;
+    if (!ForSystem(name, &n))
+        return 0;
+    DWORD written = Sys.wide ? GetFullPathNameW(n.wide, kPathSize, path.wide, nullptr)
+                             : GetFullPathNameA(n.narrow, kPathSize, path.narrow, nullptr);
+    return FolderBack(written, path.wide, out, capacity);
+}
+
 UINT GetWindowsDirectoryU(LPSTR out, UINT capacity)
 {
     SystemText path;

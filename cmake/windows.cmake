@@ -23,6 +23,7 @@ set(WIN_SOURCES
     archive/archive.cpp
     archive/uninstaller.cpp
     commands/commands.cpp
+    commands/environment.cpp
     commands/files.cpp
     commands/image_commands.cpp
     commands/journal.cpp
@@ -31,11 +32,13 @@ set(WIN_SOURCES
     commands/realuser.cpp
     commands/record.cpp
     commands/registry.cpp
+    commands/restart_files.cpp
     commands/shelltoken.cpp
     engine/log.cpp
     engine/run.cpp
     engine/selfremoval.cpp
     engine/startup.cpp
+    engine/switches.cpp
     script/phase_thread.cpp
     ui/controls.cpp
     ui/language.cpp

@@ -14,6 +14,7 @@
 #include "commands/journal.h"
 #include "commands/realuser.h"
 #include "resources/resource.h"
+#include "commands/restart_files.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
 #include "script/variables.h"
@@ -289,6 +290,37 @@ static bool FolderThroughLink(const char *path)
                      (folder[0] && PathThroughLink(folder)));
 }
 
+// A destination that a program holds open gets the new file beside it, which takes its place
+// when Windows next starts. Not while a rollback is recorded: it could not undo that. 0, or 8.
+static int ReplaceWhenWindowsRestarts(const char *source, const char *destination)
+{
+    if (JournalRecording())
+        return kErrFileNotWritten;
+    HANDLE probe = Sys.CreateFileU(destination, GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = GetLastError();
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
+    char fresh[kPathSize];
+    const char *slash = strrchr(destination, '\\');
+    if (probe != INVALID_HANDLE_VALUE || !FileInUse(destination, error) || !slash)
+        return kErrFileNotWritten;
+    DWORD seed = GetTickCount() ^ GetCurrentProcessId();
+    for (DWORD attempt = 0;; attempt++) {
+        if (attempt == 100 ||
+            !FormatText(fresh, sizeof fresh, "%.*s\\~VTnew%08lX.tmp", (int)(slash - destination),
+                        destination, (unsigned long)(seed ^ (attempt * 0x9E3779B9u))))
+            return kErrFileNotWritten;
+        if (!PathExists(fresh))
+            break;
+    }
+    if (CopyFileOrEntry(source, fresh) == kOk && ReplaceAtRestart(fresh, destination))
+        return kOk;
+    Sys.DeleteFileU(fresh); /* best effort */
+    return kErrFileNotWritten;
+}
+
 // The journal's mark for the new file CopyEntryToNewFile made.
 static int newFileMark;
 
@@ -350,6 +382,8 @@ static int CopyToOldPlace(const char *source, char *destination, size_t capacity
     if (fits) {
         int mark = JournalFileWriteSeen(destination, attributes);
         result = CopyFileOrEntry(source, destination);
+        if (result == kErrFileNotWritten)
+            result = ReplaceWhenWindowsRestarts(source, destination);
         if (result != kOk)
             JournalWriteFailed(mark);
     }
@@ -387,6 +421,16 @@ static bool DeleteWithRetries(const char *path, long attempts)
     }
 }
 
+// A file still held open after its retries is deleted when Windows next starts; not while a
+// rollback is recorded (it could not undo that), nor when the script asked for no attempt.
+static bool DeleteWhenWindowsRestarts(const char *path, long attempts)
+{
+    DWORD error = GetLastError(); /* the last attempt's */
+    if (attempts == 0 || JournalRecording())
+        return false;
+    return FileInUse(path, error) && DeleteAtRestart(path);
+}
+
 int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
 {
     if (!EnoughArguments(kKwDeleteFile, FetchArguments(2, &argumentStart, lineEnd)))
@@ -420,13 +464,21 @@ int CommandDeleteFile(const char *argumentStart, const char *lineEnd)
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         ShowStatus(IDS_STATUS_DELETE_FILE, "Deleting file: %s", full);
-        if (!DeleteWithRetries(full, attempts))
+        if (!DeleteWithRetries(full, attempts) && !DeleteWhenWindowsRestarts(full, attempts))
             result = kErrFileNotDeleted;
     } while (FindNextFileU(search, &found));
     FindClose(search);
 done:
     EndRealUser();
     return result;
+}
+
+// A folder that holds only files deleted at the next start of Windows goes after them.
+static int RemoveWhenWindowsRestarts(const char *path)
+{
+    if (!JournalRecording() && OnlyScheduledIn(path) && DeleteAtRestart(path))
+        return kOk;
+    return kErrFolderNotRemoved;
 }
 
 int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
@@ -443,7 +495,7 @@ int CommandRemoveDir(const char *argumentStart, const char *lineEnd)
         int mark = JournalFolderRemove(path);
         if (!Sys.RemoveDirectoryU(path)) {
             JournalCancel(mark);
-            result = kErrFolderNotRemoved;
+            result = RemoveWhenWindowsRestarts(path);
         }
     }
     EndRealUser();

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "commands/files.h"
 #include "commands/realuser.h"
+#include "commands/restart_files.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 
@@ -406,9 +407,24 @@ static void Note(const char *format, const char *a, const char *b)
     FormatText(notes[noteCount++], sizeof notes[0], format, a, b);
 }
 
+// A folder of what is deleted at the next restart goes after its files.
+static bool RemoveAtRestart(const char *folder)
+{
+    return OnlyScheduledIn(folder) && DeleteAtRestart(folder);
+}
+
 static bool Gone(const char *path)
 {
     return GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+// A kept file whose place is held by a program goes back when Windows next starts.
+static bool PutBackAtRestart(const JournalStep *step)
+{
+    if (!ReplaceAtRestart(step->backup, step->path))
+        return false;
+    Note("Put back when Windows restarts: %s, kept until then as %s", step->path, step->backup);
+    return true;
 }
 
 // Puts a kept file back at its place. False when it cannot: it then stays in the backup. A
@@ -521,20 +537,21 @@ static void UndoStep(const JournalStep *step)
     switch (step->kind) {
     case kStepFileWritten:
         if (step->backup[0]) {
-            if (!PutBack(step))
+            if (!PutBack(step) && !PutBackAtRestart(step))
                 Note("Not undone: %s could not be put back; the earlier file is kept as %s",
                      step->path, step->backup);
-        } else if (!Gone(step->path) && !Sys.DeleteFileU(step->path)) {
+        } else if (!Gone(step->path) && !Sys.DeleteFileU(step->path) &&
+                   !DeleteAtRestart(step->path)) {
             Note("Not undone: %s%s could not be removed", step->path, "");
         }
         break;
     case kStepFileDeleted:
-        if (!PutBack(step))
+        if (!PutBack(step) && !PutBackAtRestart(step))
             Note("Not undone: %s could not be put back; it is kept as %s", step->path,
                  step->backup);
         break;
     case kStepFolderCreated:
-        if (!Gone(step->path) && !Sys.RemoveDirectoryU(step->path))
+        if (!Gone(step->path) && !Sys.RemoveDirectoryU(step->path) && !RemoveAtRestart(step->path))
             Note("Not undone: the folder %s%s could not be removed", step->path, "");
         break;
     case kStepFolderRemoved:
@@ -577,8 +594,11 @@ void JournalWriteFailed(int mark)
 
 static void RemoveBackupFolders(void)
 {
-    for (int i = 0; i < backupCount; i++)
-        Sys.RemoveDirectoryU(backups[i].folder); /* best effort: a kept file keeps it */
+    // A kept file that is still in use keeps its folder until Windows restarts.
+    for (int i = 0; i < backupCount; i++) {
+        if (!Sys.RemoveDirectoryU(backups[i].folder))
+            RemoveAtRestart(backups[i].folder); /* best effort */
+    }
     backupCount = 0;
 }
 
@@ -626,8 +646,8 @@ const char *RollbackNote(int index)
 void CommitJournal(void)
 {
     for (int i = 0; i < stepCount; i++) {
-        if (steps[i].backup[0])
-            Sys.DeleteFileU(steps[i].backup); /* best effort */
+        if (steps[i].backup[0] && !Sys.DeleteFileU(steps[i].backup) && !Gone(steps[i].backup))
+            DeleteAtRestart(steps[i].backup); /* a kept file in use goes at the restart */
     }
     ForgetSteps();
     RemoveBackupFolders();

@@ -1,5 +1,6 @@
 #include "commands/registry.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <string.h>
@@ -77,6 +78,30 @@ static void CloseRoot(HKEY root, bool owned)
         RegCloseKey(root);
 }
 
+static bool associationsChanged; // a key under Classes was written or deleted in this phase
+
+// The shell reads file types and their handlers from keys named Classes: when the phase has
+// ended, it is told once that they changed.
+static void NoteClassesKey(HKEY root, const char *path)
+{
+    bool classes = root == HKEY_CLASSES_ROOT;
+    for (const char *p = path; !classes && *p;) {
+        const char *slash = strchr(p, '\\');
+        size_t length = slash ? (size_t)(slash - p) : strlen(p);
+        classes = length == 7 && StartsWithIgnoringCase(p, "Classes", 7);
+        p += length + (slash ? 1 : 0);
+    }
+    associationsChanged = associationsChanged || classes;
+}
+
+static void NotifyAssociations(void)
+{
+    if (!associationsChanged)
+        return;
+    associationsChanged = false;
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
 // Fetches a registry command's arguments; false (after which the command returns 3) when there
 // are fewer than it needs.
 static bool FetchFor(int keyword, const char **argumentStart, const char *lineEnd)
@@ -97,16 +122,19 @@ static int SetValue(const char *argumentStart, const char *lineEnd, int keyword,
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     HKEY key;
-    if (root)
+    if (root) {
         JournalRegistryValue(RootKeyFromName(ArgumentSlots[0]), root, owned,
                              ViewFor(ArgumentSlots[4]), path, name);
+        NoteClassesKey(RootKeyFromName(ArgumentSlots[0]), path);
+    }
     if (!root) {
         result = badRoot;
     } else if (Sys.RegCreateKeyExU(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_ALL_ACCESS | ViewFor(ArgumentSlots[4]), nullptr, &key,
                                    nullptr) == ERROR_SUCCESS) {
-        if (keyword == kKwCreateRegValSz) {
-            Sys.RegSetValueExU(key, name, 0, REG_SZ, (const BYTE *)value,
+        if (keyword != kKwCreateRegValDW) {
+            DWORD type = keyword == kKwCreateRegValSz ? REG_SZ : REG_EXPAND_SZ;
+            Sys.RegSetValueExU(key, name, 0, type, (const BYTE *)value,
                                (DWORD)strlen(value) + 1); /* failures are not reported */
         } else {
             DWORD number = RegistryNumber(value);
@@ -127,6 +155,11 @@ int CommandCreateRegValSz(const char *argumentStart, const char *lineEnd)
 int CommandCreateRegValDW(const char *argumentStart, const char *lineEnd)
 {
     return SetValue(argumentStart, lineEnd, kKwCreateRegValDW, kErrRegRootDw);
+}
+
+int CommandCreateRegValExpandSz(const char *argumentStart, const char *lineEnd)
+{
+    return SetValue(argumentStart, lineEnd, kKwCreateRegValExpandSz, kErrRegRootSz);
 }
 
 // Deletes the key and everything below it in the given view, deepest keys first. Returns
@@ -161,8 +194,10 @@ int CommandDeleteRegKey(const char *argumentStart, const char *lineEnd)
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     REGSAM view = ViewFor(ArgumentSlots[2]);
-    if (root)
+    if (root) {
         JournalRegistryTree(RootKeyFromName(ArgumentSlots[0]), root, owned, view, path);
+        NoteClassesKey(RootKeyFromName(ArgumentSlots[0]), path);
+    }
     if (!root)
         result = kErrRegRootDeleteKey;
     else if (view == 0 || !Sys.RegDeleteKeyExU)
@@ -184,9 +219,11 @@ int CommandDeleteRegVal(const char *argumentStart, const char *lineEnd)
     HKEY root = OpenRoot(ArgumentSlots[0], BeginRealUser(), &owned);
     int result = kOk;
     HKEY key;
-    if (root)
+    if (root) {
         JournalRegistryValue(RootKeyFromName(ArgumentSlots[0]), root, owned,
                              ViewFor(ArgumentSlots[3]), ArgumentSlots[1], name);
+        NoteClassesKey(RootKeyFromName(ArgumentSlots[0]), ArgumentSlots[1]);
+    }
     if (!root) {
         result = kErrRegRootDeleteValue;
     } else if (RegOpenKeyExU(root, ArgumentSlots[1], 0, KEY_ALL_ACCESS | ViewFor(ArgumentSlots[3]),
@@ -205,4 +242,7 @@ void InstallRegistryCommands(void)
     SetCommand(kKwCreateRegValDW, CommandCreateRegValDW);
     SetCommand(kKwDeleteRegKey, CommandDeleteRegKey);
     SetCommand(kKwDeleteRegVal, CommandDeleteRegVal);
+    SetCommand(kKwCreateRegValExpandSz, CommandCreateRegValExpandSz);
+    InstallEnvironmentCommands();
+    PhaseEndHook = NotifyAssociations;
 }

@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "commands/files.h"
 #include "commands/journal.h"
+#include "commands/restart_files.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/scanner.h"
@@ -45,6 +46,8 @@ static const char *ScriptName(void)
 
 bool InstallLogPath(char *path, size_t capacity)
 {
+    if (LogFilePath[0])
+        return CopyText(path, capacity, LogFilePath);
     if (RunMode == 0)
         return FormatText(path, capacity, "%s.log", EngineFilePath);
     // The uninstaller runs from a folder that is removed with it; its log goes to the temporary
@@ -131,6 +134,17 @@ void WriteInstallLog(void)
         for (int i = 0; i < RollbackNoteCount(); i++)
             WriteText(file, RollbackNote(i));
     }
+    for (int i = 0; i < RestartNoteCount(); i++)
+        WriteText(file, RestartNote(i));
+}
+
+void WriteRefusalToLog(const char *why)
+{
+    HANDLE file = OpenLog();
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    WriteText(file, why);
+    WriteLine(file, IDS_LOG_FAILURE);
 }
 
 // Detail lines: with #LOGDETAIL# set to 1 by the script, every command the interpreter runs

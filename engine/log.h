@@ -4,9 +4,9 @@
 
 #include <stddef.h>
 
-// Where the log of a silent run goes: the engine's path + ".log" for a setup; for the
-// uninstaller, which runs from a folder removed with it, "PRODUCT-Uninstall.log" in the
-// temporary folder. False when the path does not fit.
+// Where the log of a silent run goes: the path /LOG= gave; else the engine's path + ".log" for a
+// setup; for the uninstaller, which runs from a folder removed with it, "PRODUCT-Uninstall.log" in
+// the temporary folder. False when the path does not fit.
 bool InstallLogPath(char *path, size_t capacity);
 
 // Writes the log (InstallLogPath): on failure the message for LastErrorCode, then
@@ -15,6 +15,9 @@ bool InstallLogPath(char *path, size_t capacity);
 // by CR LF. An existing log is replaced, unless this run's detail lines began it; a log that
 // cannot be written is passed over and never stops the run.
 void WriteInstallLog(void);
+
+// Writes why the command line was refused, then "#SETUPMODE# failed!".
+void WriteRefusalToLog(const char *why);
 
 // Lets the script ask for detail lines: with #LOGDETAIL# = 1, each command the interpreter runs
 // adds one line to the log (its script line, its arguments expanded, its result and the time it

@@ -18,6 +18,7 @@
 #include "engine/log.h"
 #include "engine/selfremoval.h"
 #include "engine/startup.h"
+#include "engine/switches.h"
 #include "resources/resource.h"
 #include "script/interpreter.h"
 #include "script/phase_thread.h"
@@ -51,7 +52,7 @@ void ParseCommandLine(const char *commandLine)
     const char *cursor = commandLine;
     const char *end = commandLine + strlen(commandLine);
     char argument[kPathSize];
-    while (NextArgument(&cursor, end, argument, sizeof argument) == 0) {
+    while (NextCommandLineArgument(&cursor, end, argument, sizeof argument)) {
         if (argument[0] == 0)
             continue;
         if (SilentMode) {
@@ -225,6 +226,7 @@ int RunEngine(void *instance, const char *commandLine)
     InstallSystemCommands();
     InstallCommandLog();
     ParseCommandLine(commandLine);
+    ApplySwitches();
 
     Instance = instance;
     DWORD n = GetModuleFileNameU((HMODULE)instance, EngineFilePath, sizeof EngineFilePath);
@@ -238,6 +240,9 @@ int RunEngine(void *instance, const char *commandLine)
     BuildCrcTable();
     ProbeSystem();
     SetStartupVariables();
+    int early = kOk;
+    if (EndsBeforeStartUp(&early))
+        return early;
 
     // The uninstaller in the installation folder only runs its copy, so that the uninstall
     // script can delete it, and hands on the copy's exit code.
@@ -246,7 +251,7 @@ int RunEngine(void *instance, const char *commandLine)
         startup = kErrArchive;
     } else if (RunMode == 1 && !EndsWithIgnoringCase(EngineFilePath, kTemporaryCopy)) {
         DWORD code = 0;
-        startup = RelaunchFromTemporaryFolder(commandLine, &code);
+        startup = RelaunchFromTemporaryFolder(CommandLineForCopy(commandLine), &code);
         if (startup == kOk)
             return (int)code;
     } else {
@@ -260,6 +265,8 @@ int RunEngine(void *instance, const char *commandLine)
         if (!SilentMode)
             ShowMessage(nullptr, IDS_NO_64BIT, MB_OK | MB_ICONHAND);
         return kExitRefused64Bit;
+    } else if (!AcceptFolderAfterStartUp()) {
+        return kExitBadCommandLine;
     } else if (!TakeRunGuard()) {
         // Another run of this product is on: a deployment tool tries again later; a person is
         // told. Nothing else happens, and no log replaces the other run's.
@@ -304,9 +311,17 @@ int RunEngine(void *instance, const char *commandLine)
             ShowErrorMessage(nullptr, kErrStartup);
         }
     }
+    // Files in use are replaced or deleted when Windows restarts: the person is asked to restart,
+    // a deployment tool told by 3010.
+    if (startup == kOk && RestartNeeded) {
+        restartWanted = true;
+        if (!SilentMode)
+            RebootRequested = 1;
+    }
     if (RebootRequested) {
         restartWanted = true;
-        if (ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
+        if (!NoRestart &&
+            ShowMessage(nullptr, IDS_RESTART, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK) {
             if (RunMode == 1)
                 Sleep(5);
             restartWanted = !RestartWindows();
@@ -315,7 +330,7 @@ int RunEngine(void *instance, const char *commandLine)
     if (RunOutcome == kExitFinished && restartWanted)
         RunOutcome = kExitRestartNeeded;
     // A run with the wizard writes no log, unless the script asked for detail lines.
-    if (!SilentMode && startup == kOk && CommandLogOpen())
+    if (!SilentMode && startup == kOk && (CommandLogOpen() || LogFilePath[0]))
         WriteInstallLog();
     CloseInstallLog(RunOutcome);
     return RunOutcome;

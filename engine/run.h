@@ -7,5 +7,6 @@ int RunEngine(void *instance, const char *commandLine);
 
 // Splits the command line: an argument whose last path component has no dot is the
 // installation path and selects silent mode; every other argument (and all after the path) is
-// a file for the extra-file list. Empty arguments are passed over.
+// a file for the extra-file list. Empty arguments are passed over; the standard switches
+// (engine/switches.h) are taken in on the way.
 void ParseCommandLine(const char *commandLine);

@@ -29,6 +29,7 @@
 #define IDS_BROWSE_INSTALL_TITLE  1049
 #define IDS_BROWSE_DATA_TITLE     1051
 #define IDS_FOLDER_NOT_TRUSTED    1053
+#define IDS_USAGE                 1054
 
 // Status lines of the progress page, formats with %s only (each language keeps the English
 // number and order of them; one that does not is not used).
@@ -48,6 +49,8 @@
 #define IDS_STATUS_EXECUTE        1113
 #define IDS_STATUS_SET_VARIABLE   1114
 #define IDS_STATUS_ROLL_BACK      1115
+#define IDS_STATUS_ADD_PATH       1116
+#define IDS_STATUS_REMOVE_PATH    1117
 
 // Wizard dialog templates.
 #define IDD_WELCOME            104

@@ -165,7 +165,7 @@ static bool IsConditional(int code)
 
 static bool IsDispatched(int code)
 {
-    return (code >= 0 && code <= kKwStopService) || (code >= kKwCall && code <= kKwStatus2);
+    return (code >= 0 && code <= kKwStopService) || (code >= kKwCall && code < kKeywordCodeLimit);
 }
 
 // Finds the body of phase `number`: its first line and the start of its PhaseEnd line (or the
@@ -227,7 +227,16 @@ static void NoteFailedLine(const char *lineStart, const char *lineEnd, int resul
     FailedLine.code = result;
 }
 
+static void RunPhaseLines(int number);
+
 void RunPhase(int number)
+{
+    RunPhaseLines(number);
+    if (PhaseEndHook)
+        PhaseEndHook();
+}
+
+static void RunPhaseLines(int number)
 {
     const char *bodyStart;
     const char *bodyEnd;
@@ -300,6 +309,8 @@ void ResetScriptEngine(void)
     ConditionDepth = 0;
     LastErrorCode = kOk;
     ProgressWindow = nullptr;
+    PhaseEndHook = nullptr;
+    RestartNeeded = false;
     StatusText[0] = 0;
     Status2Text[0] = 0;
     memset(&FailedLine, 0, sizeof FailedLine);

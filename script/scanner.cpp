@@ -38,6 +38,9 @@ const Keyword KeywordTable[] = {
     KEYWORD("Error", kKwError, 1, 1),
     KEYWORD("Status", kKwStatus, 1, 1),
     KEYWORD("Status2", kKwStatus2, 1, 1),
+    KEYWORD("CreateRegValExpandSz", kKwCreateRegValExpandSz, 4, 5),
+    KEYWORD("AddToPath", kKwAddToPath, 1, 2),
+    KEYWORD("RemoveFromPath", kKwRemoveFromPath, 1, 2),
 };
 
 const int KeywordCount = (int)(sizeof KeywordTable / sizeof KeywordTable[0]);

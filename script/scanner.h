@@ -31,7 +31,10 @@ enum KeywordCode {
     kKwError = 25,
     kKwStatus = 26,
     kKwStatus2 = 27,
-    kKeywordCodeLimit = 28, // one past the highest code
+    kKwCreateRegValExpandSz = 28,
+    kKwAddToPath = 29,
+    kKwRemoveFromPath = 30,
+    kKeywordCodeLimit = 31, // one past the highest code
 };
 
 // A keyword with the argument counts its command accepts: at least minArgs (fewer gives

@@ -194,6 +194,10 @@ class Checker
             CheckArchiveName(at, "PatchFile source", slots[0]);
             CheckArchiveName(at, "PatchFile patch data", slots[1]);
         }
+        if ((k.code == kKwAddToPath || k.code == kKwRemoveFromPath) && count >= 2 &&
+            slots[1][0] != 0 && !EqualIgnoringCase(slots[1], "User"))
+            Report(at, name + " takes User or nothing as its second argument; \"" + slots[1] +
+                           "\" edits the system's PATH");
         if (k.code == kKwCopyUninstall && Entries && !InArchive("Uninstall.vis"))
             Report(at, "CopyUninstall needs \"Uninstall.vis\" in the archive");
         return count;

@@ -87,7 +87,7 @@ template <int... Codes> static void InstallStubs(std::integer_sequence<int, Code
 static bool IsSystemCommand(int code)
 {
     return (code >= kKwCloseProgram && code <= kKwPatchFile) || code == kKwStopService ||
-           code == kKwRun || code == kKwCall;
+           code == kKwRun || code == kKwCall || code >= kKwCreateRegValExpandSz;
 }
 
 static intptr_t RecordMessage(void *, unsigned message, uintptr_t wParam, intptr_t lParam)
@@ -207,8 +207,8 @@ int RunTrace(int argc, char **argv, FILE *out, FILE *err)
     RetriesGiven = 0;
     ResetScriptEngine();
     RunMode = 0;
-    InstallStubs(
-        std::integer_sequence<int, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 18, 23, 24>{});
+    InstallStubs(std::integer_sequence<int, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 18, 23,
+                                       24, 28, 29, 30>{});
 
     const char *scriptPath = nullptr;
     int phases[kMaxPhases];

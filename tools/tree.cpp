@@ -16,10 +16,13 @@
 #endif
 
 const char FilesUsage[] =
-    "usage: mksetup files DIR [--prefix TEXT]\n"
+    "usage: mksetup files DIR [--prefix TEXT] [--uninstall]\n"
     "Prints the script lines (CR LF) that install the tree DIR under TEXT (default\n"
     "#INSTALLPATH#): a CreateDir line for the prefix and each folder, parents first, and a\n"
-    "CopyFile line for each file. mksetup pack --tree DIR packs the files under the entry\n"
+    "CopyFile line for each file. With --uninstall it prints the lines that remove it again,\n"
+    "for Uninstall.vis: each folder's files (DeleteFile), then the folder (RemoveDir), the\n"
+    "deepest folders first and the prefix last. mksetup pack --tree DIR packs the files under the "
+    "entry\n"
     "names these lines use: a file keeps its name unless an earlier one took it, then it\n"
     "becomes name~2.ext, name~3.ext...; Setup.vis, Uninstall.vis, EULA.txt, SetupLib32.dll and\n"
     "SetupLib64.dll are never taken by a tree's file.\n";
@@ -113,6 +116,40 @@ std::string Argument(const std::string &text, bool always)
     return always || text.find_first_of(" ,") != std::string::npos ? "\"" + text + "\"" : text;
 }
 
+std::string InstallLines(const Tree &tree, const std::string &prefix)
+{
+    std::string lines = "CreateDir " + Argument(prefix, true) + "\r\n";
+    for (const std::string &folder : tree.folders)
+        lines += "CreateDir " + Argument(prefix + "\\" + folder, true) + "\r\n";
+    for (const TreeFile &file : tree.files)
+        lines += "CopyFile " + Argument(file.entry, false) + ", " +
+                 Argument(prefix + "\\" + file.relative, true) + "\r\n";
+    return lines;
+}
+
+// The files of one folder (relative, "" for the root) and then the folder.
+std::string RemoveFolderLines(const Tree &tree, const std::string &prefix,
+                              const std::string &folder)
+{
+    std::string lines;
+    for (const TreeFile &file : tree.files) {
+        size_t slash = file.relative.rfind('\\');
+        if ((slash == std::string::npos ? std::string() : file.relative.substr(0, slash)) == folder)
+            lines += "DeleteFile " + Argument(prefix + "\\" + file.relative, true) + "\r\n";
+    }
+    std::string path = folder.empty() ? prefix : prefix + "\\" + folder;
+    return lines + "RemoveDir " + Argument(path, true) + "\r\n";
+}
+
+// The folders come parents first: backwards, every folder comes after all those below it.
+std::string RemovalLines(const Tree &tree, const std::string &prefix)
+{
+    std::string lines;
+    for (auto folder = tree.folders.rbegin(); folder != tree.folders.rend(); ++folder)
+        lines += RemoveFolderLines(tree, prefix, *folder);
+    return lines + RemoveFolderLines(tree, prefix, "");
+}
+
 } // namespace
 
 const char *TreeNameProblem(const char *name)
@@ -171,9 +208,12 @@ int RunFiles(int argc, char **argv)
 {
     const char *root = nullptr;
     std::string prefix = "#INSTALLPATH#";
+    bool uninstall = false;
     for (int i = 0; i < argc; i++) {
         if (strcmp(argv[i], "--prefix") == 0 && i + 1 < argc) {
             prefix = argv[++i];
+        } else if (strcmp(argv[i], "--uninstall") == 0) {
+            uninstall = true;
         } else if (argv[i][0] == '-' || root) {
             fprintf(stderr, "mksetup files: unexpected argument %s\n%s", argv[i], FilesUsage);
             return 2;
@@ -200,21 +240,17 @@ int RunFiles(int argc, char **argv)
         fprintf(stderr, "mksetup files: %s\n", error.c_str());
         return 1;
     }
-    std::string lines = "CreateDir " + Argument(prefix, true) + "\r\n";
-    for (const std::string &folder : tree.folders)
-        lines += "CreateDir " + Argument(prefix + "\\" + folder, true) + "\r\n";
     for (const TreeFile &file : tree.files) {
-        std::string destination = prefix + "\\" + file.relative;
-        if (destination.size() >= kTextSize) {
+        size_t length = prefix.size() + 1 + file.relative.size();
+        if (length >= kTextSize) {
             fprintf(stderr,
                     "mksetup files: the destination of %s is %zu characters; a script "
                     "argument keeps only 519\n",
-                    file.path.c_str(), destination.size());
+                    file.path.c_str(), length);
             return 1;
         }
-        lines +=
-            "CopyFile " + Argument(file.entry, false) + ", " + Argument(destination, true) + "\r\n";
     }
+    std::string lines = uninstall ? RemovalLines(tree, prefix) : InstallLines(tree, prefix);
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY); // the lines carry their own CR LF
 #endif

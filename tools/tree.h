@@ -33,8 +33,9 @@ bool AssignEntryNames(std::vector<TreeFile> *files, std::string *error);
 // Windows refuses in a name, '#' (it may start a variable) and '"' (it ends a quoted argument).
 const char *TreeNameProblem(const char *name);
 
-// mksetup files DIR [--prefix TEXT]: prints the CreateDir and CopyFile lines (CR LF) that
-// install the tree under the prefix. Exit status 0, 1 when the tree is refused, 2 for usage.
+// mksetup files DIR [--prefix TEXT] [--uninstall]: prints the CreateDir and CopyFile lines
+// (CR LF) that install the tree under the prefix, or the DeleteFile and RemoveDir lines that
+// remove it. Exit status 0, 1 when the tree is refused, 2 for usage.
 int RunFiles(int argc, char **argv);
 
 extern const char FilesUsage[];

@@ -186,6 +186,8 @@ TEST(Check, SourcesNeitherPackedNorOnDisk)
         {"CopyFile \"#PROGRAM#.exe\", x", nullptr},
         {"PatchFile C:\\Old\\Prog.chm, Prog.pat, x", "PatchFile source \"C:\\Old\\Prog.chm\""},
         {"PatchFile Prog.chm, C:\\Prog.pat, x", "PatchFile patch data \"C:\\Prog.pat\""},
+        {"AddToPath \"#INSTALLPATH#\", user", nullptr},
+        {"RemoveFromPath \"#INSTALLPATH#\", Users", "\"Users\" edits the system's PATH"},
     };
     for (const Case &c : cases) {
         std::string text = "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\n" + std::string(c.line) +

@@ -272,7 +272,8 @@ TEST_F(Rollback, AFailedFirstInstallationLeavesNothing)
 }
 
 // A file in use when the rollback comes cannot be put back: the rollback goes on with the
-// rest, keeps the earlier file in the backup folder and the log says where.
+// rest, keeps the earlier file in the backup folder until Windows restarts, and the log says
+// where.
 TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
 {
     ASSERT_EQ(Install(Version1()), 0u);
@@ -287,8 +288,9 @@ TEST_F(Rollback, AFileInUseKeepsItsBackupAndTheLogSaysWhere)
     EXPECT_EQ(Install(Version2(hold, "Error \"late\"")), 1603u);
     std::string log = ReadLog(Setup + ".log");
     EXPECT_NE(log.find("The changes were rolled back.\r\n"), std::string::npos) << log;
+    // It goes back when Windows restarts.
     std::string note =
-        "Not undone: " + Target + "\\EULA.txt could not be put back; the earlier file is kept as ";
+        "Put back when Windows restarts: " + Target + "\\EULA.txt, kept until then as ";
     size_t at = log.find(note);
     ASSERT_NE(at, std::string::npos) << log;
     std::string kept = log.substr(at + note.size(), log.find("\r\n", at) - at - note.size());

@@ -1,5 +1,6 @@
 // A vendor's product tree of nested folders, as a new vendor ships it: the Windows build of
-// mksetup prints the install lines for the tree and packs it, and the setup installs it.
+// mksetup prints the install and removal lines for the tree and packs it, the setup installs it
+// and the uninstaller removes it.
 #include "tests/win/win_test_util.h"
 
 namespace
@@ -53,11 +54,15 @@ TEST_F(VendorTree, NestedTreeWithRepeatedNamesInstallsSilently)
 
     std::string lines;
     ASSERT_EQ(Mksetup("files product --prefix \"#INSTALLPATH#\"", &lines), 0u) << lines;
-    WriteFileText(Path("Setup.vis"), "PhaseBegin 0\r\nSet #PROGRAM#, Tree\r\nPhaseEnd\r\n"
-                                     "PhaseBegin 1\r\n" +
-                                         lines + "PhaseEnd\r\n");
+    std::string removal;
+    ASSERT_EQ(Mksetup("files product --uninstall", &removal), 0u) << removal;
+    const char product[] = "PhaseBegin 0\r\nSet #PROGRAM#, Tree\r\nPhaseEnd\r\nPhaseBegin 1\r\n";
+    WriteFileText(Path("Setup.vis"),
+                  product + lines +
+                      "CopyUninstall \"#INSTALLPATH#\\Uninstall.exe\"\r\nPhaseEnd\r\n");
     WriteFileText(Path("Uninstall.vis"),
-                  "PhaseBegin 0\r\nPhaseEnd\r\nPhaseBegin 1\r\nPhaseEnd\r\n");
+                  product + std::string("DeleteFile \"#INSTALLPATH#\\Uninstall.exe\"\r\n") +
+                      removal + "PhaseEnd\r\n");
     std::string packed;
     ASSERT_EQ(Mksetup("pack --engine \"" + BuildPath("Setup.exe") +
                           "\" --out TreeSetup.exe Uninstall.vis Setup.vis --tree product",
@@ -73,6 +78,13 @@ TEST_F(VendorTree, NestedTreeWithRepeatedNamesInstallsSilently)
     EXPECT_EQ(ReadLog(setup + ".log"), "Setup finished successfully!\r\n");
     for (const File &f : files)
         EXPECT_EQ(ReadFileText(Path(std::string("Installed\\") + f.path)), f.bytes) << f.path;
+
+    // The removal lines of the same tree take it all away again, the deepest folders first.
+    EXPECT_EQ(removal.substr(0, removal.find("\r\n")),
+              "DeleteFile \"#INSTALLPATH#\\docs\\en\\readme.txt\"");
+    EXPECT_EQ(RunProgram(Path("Installed\\Uninstall.exe"), "/S", Folder), 0u);
+    EXPECT_TRUE(WaitFor([&] { return !Exists(Path("Installed")); }))
+        << NamesMatching(Path("Installed\\*"));
 }
 
 } // namespace
