@@ -117,12 +117,15 @@ inline void BackRefill(BackBits *b)
 {
     size_t step = b->used >> 3;
     size_t room = (size_t)(b->p - b->start);
-    if (step == 0 || room == 0)
+    if (room == 0) // a stream shorter than 8 bytes is in `bits` from the start
         return;
-    if (step > room)
-        step = room;
-    b->p -= step;
-    b->used -= (unsigned)step * 8;
+    if (step <= room) {
+        b->p -= step;
+        b->used &= 7;
+    } else {
+        b->p = b->start;
+        b->used -= (unsigned)room * 8;
+    }
     b->bits = Load64(b->p);
 }
 
@@ -615,20 +618,30 @@ inline void WildCopy(uint8_t *dst, const uint8_t *src, size_t n)
     } while (dst < end);
 }
 
-// Copies a match from within the contiguous output, `offset` back (possibly overlapping).
-inline void CopyMatchFast(uint8_t *op, size_t offset, size_t length)
+// Copies a match from within the contiguous output, `offset` back (possibly overlapping); may
+// write up to 15 bytes past its end.
+__attribute__((always_inline)) inline void CopyMatchFast(uint8_t *op, size_t offset, size_t length)
 {
     const uint8_t *match = op - offset;
+    uint8_t *end = op + length;
     if (offset >= 16) {
         WildCopy(op, match, length);
         return;
     }
-    for (int i = 0; i < 16; i++)
-        op[i] = match[i];
-    if (length <= 16)
-        return;
-    size_t distance = offset * ((16 + offset - 1) / offset);
-    WildCopy(op + 16, op + 16 - distance, length - 16);
+    if (offset < 8) {
+        // The first 8 bytes one by one; after them the pattern repeats from a multiple of the
+        // offset that is at least 8 bytes back.
+        static const uint8_t kRepeat[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+        for (int i = 0; i < 8; i++)
+            op[i] = match[i];
+        op += 8;
+        match = op - kRepeat[offset];
+    }
+    while (op < end) {
+        memcpy(op, match, 8);
+        op += 8;
+        match += 8;
+    }
 }
 
 // A match whose start lies in the older part of a wrapped window.
@@ -643,6 +656,60 @@ void CopyMatchFromTail(Out *o, size_t offset, size_t length)
     const uint8_t *from = o->segStart;
     while (length-- > 0)
         *o->op++ = *from++;
+}
+
+enum { kAhead = 8 }; // a power of 2
+
+struct Seq {
+    size_t literalLength, matchLength, offset;
+};
+
+struct SeqReader {
+    BackBits b;
+    const ZstdSeqCell *llTable, *ofTable, *mlTable;
+    uint32_t llState, ofState, mlState;
+    uint32_t reps[3];
+};
+
+// Reads the next sequence and resolves its offset; false if the stream is malformed.
+__attribute__((always_inline)) inline bool ReadSequence(SeqReader *r, bool last, Seq *q)
+{
+    const ZstdSeqCell ll = r->llTable[r->llState];
+    const ZstdSeqCell of = r->ofTable[r->ofState];
+    const ZstdSeqCell ml = r->mlTable[r->mlState];
+    // At most 31 + 16 bits, then 16 + 26, after a refill.
+    BackRefill(&r->b);
+    uint32_t offsetValue = of.baseValue + BackRead(&r->b, of.extraBits);
+    q->matchLength = ml.baseValue + BackRead(&r->b, ml.extraBits);
+    BackRefill(&r->b);
+    size_t literalLength = ll.baseValue + BackRead(&r->b, ll.extraBits);
+    q->literalLength = literalLength;
+    if (!last) {
+        r->llState = ll.nextBase + BackRead(&r->b, ll.stateBits);
+        r->mlState = ml.nextBase + BackRead(&r->b, ml.stateBits);
+        r->ofState = of.nextBase + BackRead(&r->b, of.stateBits);
+    }
+    if (BackOverflowed(&r->b))
+        return false;
+    uint32_t *rep = r->reps;
+    if (offsetValue > 3) {
+        rep[2] = rep[1];
+        rep[1] = rep[0];
+        rep[0] = offsetValue - 3;
+    } else {
+        unsigned index = offsetValue - 1 + (literalLength == 0);
+        if (index != 0) {
+            uint32_t offset = index == 1 ? rep[1] : index == 2 ? rep[2] : rep[0] - 1;
+            if (offset == 0)
+                return false;
+            if (index != 1)
+                rep[2] = rep[1];
+            rep[1] = rep[0];
+            rep[0] = offset;
+        }
+    }
+    q->offset = rep[0];
+    return true;
 }
 
 int DecodeSequences(ZstdDecoder *d, const uint8_t *src, size_t size, size_t litCount, Out *o)
@@ -691,53 +758,47 @@ int DecodeSequences(ZstdDecoder *d, const uint8_t *src, size_t size, size_t litC
     BackBits b;
     if (!BackBegin(&b, src + at, size - at))
         return kZstdCorrupt;
-    const ZstdSeqCell *llTable = d->llTable, *ofTable = d->ofTable, *mlTable = d->mlTable;
-    uint32_t llState = BackRead(&b, d->llLog);
-    uint32_t ofState = BackRead(&b, d->ofLog);
-    uint32_t mlState = BackRead(&b, d->mlLog);
-    uint32_t rep0 = d->reps[0], rep1 = d->reps[1], rep2 = d->reps[2];
+    SeqReader r;
+    r.b = b;
+    r.llTable = d->llTable;
+    r.ofTable = d->ofTable;
+    r.mlTable = d->mlTable;
+    r.llState = BackRead(&r.b, d->llLog);
+    r.ofState = BackRead(&r.b, d->ofLog);
+    r.mlState = BackRead(&r.b, d->mlLog);
+    r.reps[0] = d->reps[0];
+    r.reps[1] = d->reps[1];
+    r.reps[2] = d->reps[2];
     uint8_t *oend = o->oend;
     uint8_t *wend = o->wend;
     uint8_t *segStart = o->segStart;
     size_t window = o->window;
     size_t tailLength = o->tailLength;
-    for (size_t i = 0; i < nbSeq; i++) {
-        const ZstdSeqCell ll = llTable[llState];
-        const ZstdSeqCell of = ofTable[ofState];
-        const ZstdSeqCell ml = mlTable[mlState];
-        BackRefill(&b);
-        uint32_t offsetValue = of.baseValue + BackRead(&b, of.extraBits);
-        BackRefill(&b);
-        size_t matchLength = ml.baseValue + BackRead(&b, ml.extraBits);
-        size_t literalLength = ll.baseValue + BackRead(&b, ll.extraBits);
-        if (i + 1 < nbSeq) {
-            BackRefill(&b);
-            llState = ll.nextBase + BackRead(&b, ll.stateBits);
-            mlState = ml.nextBase + BackRead(&b, ml.stateBits);
-            ofState = of.nextBase + BackRead(&b, of.stateBits);
-        }
-        if (BackOverflowed(&b))
+    // Sequences are read kAhead before they are carried out, and the bytes each one's match
+    // copies are asked for then, so that they come from far back in the window meanwhile.
+    Seq ahead[kAhead];
+    size_t decoded = 0;
+    uintptr_t future = (uintptr_t)op;
+    for (; decoded < nbSeq && decoded < kAhead; decoded++) {
+        Seq *q = &ahead[decoded];
+        if (!ReadSequence(&r, decoded + 1 == nbSeq, q))
             return kZstdCorrupt;
-        size_t offset;
-        if (offsetValue > 3) {
-            offset = offsetValue - 3;
-            rep2 = rep1;
-            rep1 = rep0;
-            rep0 = (uint32_t)offset;
-        } else {
-            unsigned index = offsetValue - 1 + (literalLength == 0);
-            if (index == 0) {
-                offset = rep0;
-            } else {
-                offset = index == 1 ? rep1 : index == 2 ? rep2 : rep0 - 1;
-                if (offset == 0)
-                    return kZstdCorrupt;
-                if (index != 1)
-                    rep2 = rep1;
-                rep1 = rep0;
-                rep0 = (uint32_t)offset;
-            }
+        future += q->literalLength;
+        __builtin_prefetch((const void *)(future - q->offset));
+        future += q->matchLength;
+    }
+    for (size_t i = 0; i < nbSeq; i++) {
+        Seq q = ahead[i & (kAhead - 1)];
+        if (decoded < nbSeq) {
+            Seq *next = &ahead[decoded & (kAhead - 1)];
+            if (!ReadSequence(&r, decoded + 1 == nbSeq, next))
+                return kZstdCorrupt;
+            decoded++;
+            future += next->literalLength;
+            __builtin_prefetch((const void *)(future - next->offset));
+            future += next->matchLength;
         }
+        size_t literalLength = q.literalLength, matchLength = q.matchLength, offset = q.offset;
         if (literalLength > (size_t)(litEnd - lit))
             return kZstdCorrupt;
         size_t room = (size_t)(oend - op);
@@ -775,6 +836,8 @@ int DecodeSequences(ZstdDecoder *d, const uint8_t *src, size_t size, size_t litC
             op += matchLength;
         }
     }
+    b = r.b;
+    uint32_t rep0 = r.reps[0], rep1 = r.reps[1], rep2 = r.reps[2];
     if (!BackFinished(&b))
         return kZstdCorrupt;
     size_t rest = (size_t)(litEnd - lit);

@@ -62,6 +62,9 @@ target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS} ${ENGINE_SIZE_FLAGS})
 target_compile_definitions(setupcore PRIVATE ${ENGINE_WINDOWS})
 target_link_libraries(setupcore PUBLIC shell32 shlwapi ole32 uuid gdi32 advapi32 user32)
+# A compressed install spends its time in the Zstandard decoder: it alone is built for speed
+# (bench/zstd-speed; in the 32-bit engine about 4 KiB more than -Os, and 30% faster).
+set_source_files_properties(${CMAKE_SOURCE_DIR}/archive/zstd.cpp PROPERTIES COMPILE_OPTIONS -O2)
 
 # Tools of the host build that this build runs: the packer and the icon painter.
 set(SETUP_HOST_TOOLS ${CMAKE_SOURCE_DIR}/build/host CACHE PATH "host build with mksetup, mkicons")
