@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "base/types.h"
 #include "script/scanner.h"
+#include "tools/contents.h"
 #include "tools/toolfiles.h"
 
 namespace
@@ -289,26 +290,28 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
 {
     std::vector<std::string> entries;
     std::vector<std::pair<std::string, std::string>> scripts;
-    size_t cursor = start;
-    ArchiveEntry e;
-    WalkStep step;
-    while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &e)) == kWalkEntry) {
-        std::string name(e.name, e.nameLength);
-        entries.push_back(name);
-        bool script = EqualIgnoringCase(name.c_str(), "Setup.vis") ||
-                      EqualIgnoringCase(name.c_str(), "Uninstall.vis");
-        bool first = std::none_of(scripts.begin(), scripts.end(), [&](const auto &s) {
-            return EqualIgnoringCase(s.first.c_str(), name.c_str());
-        });
-        if (script && first)
-            scripts.push_back(
-                {name, std::string((const char *)file.data() + e.dataOffset, e.size)});
-    }
+    ArchiveContents contents;
+    std::string error;
     int status = 0;
-    if (step == kWalkBroken) {
-        printf("%s: the archive entry at offset %zu does not fit in the file\n", path.c_str(),
-               cursor);
+    bool whole = ReadArchiveContents(file, start, &contents, &error);
+    if (!whole) {
+        printf("%s: %s\n", path.c_str(), error.c_str());
         status = 1;
+    }
+    for (const ContentEntry &e : contents.entries) {
+        entries.push_back(e.name);
+        bool script = EqualIgnoringCase(e.name.c_str(), "Setup.vis") ||
+                      EqualIgnoringCase(e.name.c_str(), "Uninstall.vis");
+        bool first = std::none_of(scripts.begin(), scripts.end(), [&](const auto &s) {
+            return EqualIgnoringCase(s.first.c_str(), e.name.c_str());
+        });
+        std::vector<uint8_t> bytes;
+        if (script && first && !ReadContentEntry(file, &contents, e, &bytes, &error)) {
+            printf("%s: %s\n", path.c_str(), error.c_str());
+            status = 1;
+        } else if (script && first) {
+            scripts.push_back({e.name, std::string(bytes.begin(), bytes.end())});
+        }
     }
     ArchiveEntry damaged;
     SumCheck sums = VerifyArchiveSums(file.data(), file.size(), start, &damaged);
@@ -316,7 +319,7 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
         printf("%s: entry %.*s is damaged: its bytes do not match its checksum\n", path.c_str(),
                (int)damaged.nameLength, damaged.name);
         status = 1;
-    } else if (sums == kSumsMalformed && step != kWalkBroken) {
+    } else if (sums == kSumsMalformed && whole) {
         printf("%s: the checksum record does not fit the archive\n", path.c_str());
         status = 1;
     } else if (sums == kSumsUnended && !IsUninstallerImage(file.data(), start)) {
