@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "archive/format.h"
-#include "archive/zstd.h"
+#include "archive/packed.h"
 #include "base/crc32c.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
@@ -57,30 +57,14 @@ static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t cou
     return ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count;
 }
 
-// The decoding of the packed block last read, kept from one read to the next: an install
-// copies the entries of a block in archive order, and each read goes on where the one before
-// it stopped instead of decoding the block again from its start. The workspace (the window and
-// the decoder's tables) and the two buffers are allocated by the first packed read and kept.
-struct BlockCursor {
-    uint32_t block;   // kStoredEntry when nothing is being decoded
-    uint32_t readAt;  // the next stored byte of the frame to read
-    uint32_t decoded; // bytes of the block's content decoded so far
-    uint32_t sum;     // CRC-32C of the frame's bytes read so far, until it was verified
-    bool verified;    // the whole frame was read and matched the record
-    uint32_t inAt;    // bytes of `input` the decoder has taken
-    uint32_t inCount; // bytes in `input`
-    ZstdDecoder decoder;
-};
-static BlockCursor cursor = {kStoredEntry, 0, 0, 0, false, 0, 0, {}};
-static uint8_t *workspace;
-static size_t workspaceSize;
-static size_t workspaceWindow;
-static uint8_t *input;  // kCopyBlock bytes of the frame
-static uint8_t *output; // kCopyBlock decoded bytes
+// The reader of packed entries. Its workspace (the window and the decoder's tables) and its
+// two buffers are allocated by the first packed read and kept for the run; it borrows the copy
+// block, which a packed read does not otherwise use.
+static PackedReader packedReader;
 
 static void CloseArchive(void)
 {
-    cursor.block = kStoredEntry;
+    packedReader.block = kStoredEntry;
     if (EngineFile)
         CloseHandle((HANDLE)EngineFile);
     EngineFile = nullptr;
@@ -167,99 +151,34 @@ bool EntryFoundDamaged(const char *name)
     return DamagedEntry[0] != 0 && EqualIgnoringCase(DamagedEntry, name);
 }
 
-// Hands the bytes of a packed entry to `take` as they are decoded, a piece at a time. kOk; 18
-// when the frame does not decode to them or its stored bytes do not match the record (the whole
-// frame is summed before the last piece goes out, so that a damaged block never passes); 17
-// when the engine file read failed or memory ran out; or what `take` returned, which stops the
-// read. Called under the lock.
+// ReadPackedBytes of the entry through the engine file, with the reader made ready for the
+// archive's window first. Called under the lock.
 static int ReadPackedEntry(const ArchiveIndexEntry *entry,
                            int (*take)(void *context, const uint8_t *bytes, uint32_t count),
                            void *context)
 {
-    const PackedBlockData *b = &ArchiveIndex.blocks[entry->block];
+    PackedReader *r = &packedReader;
     size_t window = ArchiveIndex.window;
-    if (!workspace || workspaceWindow < window) {
-        free(workspace);
-        workspaceSize = ZstdWorkspaceSize(window);
-        workspace = (uint8_t *)malloc(workspaceSize);
-        workspaceWindow = workspace ? window : 0;
-        cursor.block = kStoredEntry;
+    if (!r->workspace || r->window < window) {
+        free(r->workspace);
+        r->workspaceSize = ZstdWorkspaceSize(window);
+        r->workspace = malloc(r->workspaceSize);
+        r->window = r->workspace ? window : 0;
+        r->block = kStoredEntry;
     }
-    if (!input)
-        input = (uint8_t *)malloc(kCopyBlock);
-    if (!output)
-        output = (uint8_t *)malloc(kCopyBlock);
-    if (!workspace || !input || !output)
+    if (!r->input)
+        r->input = (uint8_t *)malloc(kCopyBlock);
+    if (!r->output)
+        r->output = (uint8_t *)malloc(kCopyBlock);
+    if (!r->workspace || !r->input || !r->output)
         return kErrArchive;
-    if (cursor.block != entry->block || cursor.decoded > entry->dataOffset) {
-        bool verified = cursor.block == entry->block && cursor.verified;
-        cursor = {entry->block, b->dataOffset, 0, 0, verified, 0, 0, {}};
-        ZstdBegin(&cursor.decoder, workspace, workspaceSize, window);
-    }
-    uint32_t frameEnd = b->dataOffset + b->size;
-    uint32_t end = entry->dataOffset + entry->size;
-    int result = kOk;
-    while (result == kOk && cursor.decoded < end) {
-        if (cursor.inAt == cursor.inCount) {
-            uint32_t count =
-                frameEnd - cursor.readAt < kCopyBlock ? frameEnd - cursor.readAt : kCopyBlock;
-            if (count == 0) {
-                result = kErrEntryDamaged; /* the frame ends before the entry does */
-                break;
-            }
-            if (!ReadEngineAt(EngineFile, cursor.readAt, input, count)) {
-                result = kErrArchive;
-                break;
-            }
-            if (!cursor.verified)
-                cursor.sum = Crc32c(cursor.sum, input, count);
-            cursor.readAt += count;
-            cursor.inAt = 0;
-            cursor.inCount = count;
-        }
-        uint32_t want = end - cursor.decoded < kCopyBlock ? end - cursor.decoded : kCopyBlock;
-        size_t used = 0;
-        size_t made = 0;
-        int status = ZstdDecode(&cursor.decoder, input + cursor.inAt, cursor.inCount - cursor.inAt,
-                                &used, output, want, &made);
-        cursor.inAt += (uint32_t)used;
-        if (status < 0 || (status == kZstdFrameDone && cursor.decoded + made < end) ||
-            (used == 0 && made == 0 && cursor.inAt < cursor.inCount)) {
-            result = kErrEntryDamaged;
-            break;
-        }
-        // The part of what was decoded that belongs to the entry; what lies before it is
-        // passed over.
-        uint32_t from = cursor.decoded;
-        cursor.decoded += (uint32_t)made;
-        uint32_t skip = entry->dataOffset > from ? entry->dataOffset - from : 0;
-        if (skip >= made)
-            continue;
-        if (cursor.decoded == end && !cursor.verified) {
-            // Before the entry's last bytes go out: the rest of the frame against the record,
-            // read through the copy block, which a packed read does not otherwise use.
-            uint32_t sum = cursor.sum;
-            for (uint32_t at = cursor.readAt; at < frameEnd && result == kOk;) {
-                uint32_t count = frameEnd - at < kCopyBlock ? frameEnd - at : kCopyBlock;
-                if (ReadEngineAt(EngineFile, at, copyBlock, count))
-                    sum = Crc32c(sum, copyBlock, count);
-                else
-                    result = kErrArchive;
-                at += count;
-            }
-            if (result != kOk)
-                break;
-            if (b->hasSum && sum != b->sum) {
-                result = kErrEntryDamaged;
-                break;
-            }
-            cursor.verified = true;
-        }
-        result = take(context, output + skip, (uint32_t)made - skip);
-    }
-    if (result != kOk)
-        cursor.block = kStoredEntry;
-    return result;
+    r->readAt = ReadEngineAt;
+    r->context = EngineFile;
+    r->blocks = ArchiveIndex.blocks;
+    r->blockCount = ArchiveIndex.blockCount;
+    r->spare = copyBlock;
+    r->bufferSize = kCopyBlock;
+    return ReadPackedBytes(r, entry->block, entry->dataOffset, entry->size, take, context);
 }
 
 // Where a packed entry read into memory has got to.

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "archive/format.h"
+#include "archive/packed.h"
 #include "base/crc32c.h"
 
 struct Input {
@@ -22,6 +23,12 @@ static bool ReadInputAt(void *context, uint32_t offset, void *buffer, uint32_t c
         abort(); // the reader asked for bytes outside the file
     memcpy(buffer, in->data + offset, count);
     return true;
+}
+
+static int CountBytes(void *context, const uint8_t *, uint32_t count)
+{
+    *(uint32_t *)context += count;
+    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -111,14 +118,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         }
     }
-    // Entries the index took from a catalogue lie inside their blocks.
+    // Entries the index took from a catalogue lie inside their blocks, and read through the
+    // packed reader (for small windows) in small pieces: whole, or not at all.
+    static uint8_t buffers[3][4096];
+    PackedReader packed = {ReadInputAt,
+                           &input,
+                           index.blocks,
+                           index.blockCount,
+                           index.window,
+                           nullptr,
+                           0,
+                           buffers[0],
+                           buffers[1],
+                           buffers[2],
+                           sizeof buffers[0],
+                           kStoredEntry,
+                           0,
+                           0,
+                           0,
+                           false,
+                           0,
+                           0,
+                           {}};
+    if (index.window <= (1u << 20)) {
+        packed.workspaceSize = ZstdWorkspaceSize(index.window);
+        packed.workspace = malloc(packed.workspaceSize);
+    }
     for (uint32_t i = 0; i < index.count; i++) {
         const ArchiveIndexEntry &ie = index.entries[i];
-        if (ie.block != kStoredEntry &&
-            (ie.block >= index.blockCount ||
-             (uint64_t)ie.dataOffset + ie.size > index.blocks[ie.block].decodedSize))
+        if (ie.block == kStoredEntry)
+            continue;
+        if (ie.block >= index.blockCount ||
+            (uint64_t)ie.dataOffset + ie.size > index.blocks[ie.block].decodedSize)
+            abort();
+        uint32_t got = 0;
+        if (packed.workspace && i < 8 &&
+            ReadPackedBytes(&packed, ie.block, ie.dataOffset, ie.size, CountBytes, &got) == 0 &&
+            got != ie.size)
             abort();
     }
+    free(packed.workspace);
     FreeArchiveIndex(&index);
     // The catalogue reader on the same bytes: what it accepts, its walk reads again exactly.
     PackedCatalogue catalogue;

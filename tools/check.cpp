@@ -316,8 +316,7 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
     ArchiveEntry damaged;
     SumCheck sums = VerifyArchiveSums(file.data(), file.size(), start, &damaged);
     if (sums == kSumsDamaged) {
-        printf("%s: entry %.*s is damaged: its bytes do not match its checksum\n", path.c_str(),
-               (int)damaged.nameLength, damaged.name);
+        printf("%s: %s\n", path.c_str(), DamageText(file, damaged).c_str());
         status = 1;
     } else if (sums == kSumsMalformed && whole) {
         printf("%s: the checksum record does not fit the archive\n", path.c_str());

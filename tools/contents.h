@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "archive/packed.h"
 
 struct ContentEntry {
     std::string name;
@@ -21,10 +22,11 @@ struct ArchiveContents {
     std::vector<ContentEntry> entries; // in archive order
     std::vector<ArchiveEntry> blocks;
     uint32_t window = 0;
-    std::vector<uint32_t> decodedSizes;
-    // The last block decoded, kept for the next entry of the same block.
-    uint32_t decodedBlock = kStoredEntry;
-    std::vector<uint8_t> decoded;
+    std::vector<PackedBlockData> packed; // the blocks as the engine's reader takes them
+    // The reader of the packed entries, made by the first read of one, and what it reads.
+    std::vector<uint8_t> buffers;
+    PackedReader reader = {};
+    const std::vector<uint8_t> *file = nullptr;
 };
 
 // Walks the archive at `start` and reads its catalogue. False with *error when the walk meets
@@ -39,3 +41,7 @@ const ContentEntry *FindContentEntry(const ArchiveContents &contents, const char
 // decode to what the catalogue says.
 bool ReadContentEntry(const std::vector<uint8_t> &file, ArchiveContents *contents,
                       const ContentEntry &entry, std::vector<uint8_t> *bytes, std::string *error);
+
+// What list and check say of an entry whose stored bytes do not match its checksum; a damaged
+// block is told with the entries it holds.
+std::string DamageText(const std::vector<uint8_t> &file, const ArchiveEntry &damaged);

@@ -573,8 +573,7 @@ static int ReportSums(const char *command, const std::vector<uint8_t> &file, siz
                 command);
         return 0;
     case kSumsDamaged:
-        return Fail(command, "entry " + std::string(damaged.name, damaged.nameLength) +
-                                 " is damaged: its bytes do not match its checksum");
+        return Fail(command, DamageText(file, damaged));
     case kSumsUnended:
         // The uninstaller's archive ends without a marker by design; a setup's never does.
         if (IsUninstallerImage(file.data(), start))
