@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "script/scanner.h"
 #include "tests/host/fake_pe.h"
+#include "tools/contents.h"
 #include "tools/toolfiles.h"
 #include "tools/tree.h"
 
@@ -743,6 +744,19 @@ TEST_F(Packer, CompressedEntriesReadBackAndDamageIsNamed)
         ASSERT_EQ(Mksetup("extract " + Dir + "/Setup.exe " + e.first + " " + Dir + "/x"), 0)
             << e.first << Err;
         EXPECT_TRUE(ReadText(Dir + "/x") == e.second) << e.first;
+    }
+    // In one process, as the engine reads them: out of archive order within the solid block
+    // (the reader starts it again), then on from there.
+    std::vector<uint8_t> file(packed.begin(), packed.end());
+    ArchiveContents contents;
+    std::string error;
+    ASSERT_TRUE(
+        ReadArchiveContents(file, LocateArchive(file.data(), file.size()), &contents, &error));
+    for (int i : {3, 2, 1, 3, 4, 2}) {
+        std::vector<uint8_t> bytes;
+        const ContentEntry *e = FindContentEntry(contents, entries[i].first);
+        ASSERT_TRUE(e && ReadContentEntry(file, &contents, *e, &bytes, &error)) << error;
+        EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == entries[i].second) << i;
     }
     ASSERT_EQ(Mksetup("pack --compress=23 --engine " + Dir + "/stub.exe --out " + Dir + "/No.exe " +
                       Dir + "/product"),
