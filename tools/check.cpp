@@ -33,6 +33,12 @@ class Checker
         }
     }
 
+    // The CopyFile and PatchFile sources, in the script's order, once Run has read it.
+    const std::vector<std::string> &SourcesNamed() const
+    {
+        return Sources;
+    }
+
     std::vector<Finding> Run()
     {
         CheckText();
@@ -175,11 +181,15 @@ class Checker
                            ": the rest is ignored (a comma not in quotes?)");
         if (k.code == kKwSet && count >= 1 && slots[0][0] == 0)
             Report(at, "Set with an empty variable name fails with code 3");
-        if (k.code == kKwCopyFile && count >= 2)
+        if (k.code == kKwCopyFile && count >= 2) {
             CheckArchiveName(at, "CopyFile source", slots[0]);
+            Sources.push_back(slots[0]);
+        }
         if (k.code == kKwPatchFile && count >= 3) {
             CheckArchiveName(at, "PatchFile source", slots[0]);
             CheckArchiveName(at, "PatchFile patch data", slots[1]);
+            Sources.push_back(slots[0]);
+            Sources.push_back(slots[1]);
         }
         if (k.code == kKwCopyUninstall && Entries && !InArchive("Uninstall.vis"))
             Report(at, "CopyUninstall needs \"Uninstall.vis\" in the archive");
@@ -270,6 +280,7 @@ class Checker
     bool (*OnDisk)(const char *path);
     std::vector<size_t> LineStarts;
     std::vector<Finding> Findings;
+    std::vector<std::string> Sources; // CopyFile and PatchFile sources, in the script's order
 };
 
 bool FileOnDisk(const char *path)
@@ -342,6 +353,13 @@ std::vector<Finding> CheckScript(const std::string &text, const std::vector<std:
                                  bool (*onDisk)(const char *path))
 {
     return Checker(text, entries, onDisk).Run();
+}
+
+std::vector<std::string> ScriptSources(const std::string &text)
+{
+    Checker checker(text, nullptr, nullptr);
+    checker.Run();
+    return checker.SourcesNamed();
 }
 
 const char CheckUsage[] =

@@ -12,6 +12,7 @@
 #include "archive/uninstaller_image.h"
 #include "base/crc32c.h"
 #include "base/text.h"
+#include "tools/check.h"
 #include "tools/compress.h"
 #include "tools/contents.h"
 #include "tools/sign.h"
@@ -218,7 +219,7 @@ bool WriteArchive(const std::string &path, const std::vector<uint8_t> &stub,
 // but memory, which the engine needs once per install, next to the window.
 const int kPackWindowLog = 24;
 
-// Entries go into solid blocks in archive order; a block is closed once it holds this many
+// Entries go into solid blocks in copy order; a block is closed once it holds this many
 // bytes, so that reading one entry never decodes more than this much before it. An entry
 // larger than that fills a block of its own. The engine's own inputs (scripts, licence, helper
 // libraries) get small blocks of their own, read without decoding anything else.
@@ -241,6 +242,35 @@ bool ReadInput(const Input &in, std::vector<uint8_t> *bytes, std::string *error)
         return true;
     *error = "cannot read " + in.path + " (or it changed while being packed)";
     return false;
+}
+
+// The order of the entries in a compressed archive's solid blocks: the order in which the
+// install script copies them, so that an installation decodes each block once, from its start
+// to its end; entries it does not name follow in archive order. A script that copies a file out
+// of that order makes the engine decode its block again from the start up to it.
+std::vector<const Input *> CopyOrder(const std::vector<Input> &inputs, std::string *error)
+{
+    std::vector<const Input *> order;
+    std::vector<bool> placed(inputs.size());
+    for (const Input &in : inputs) {
+        std::vector<uint8_t> script;
+        if (!SameNameIgnoringCase(in.name, "Setup.vis") || !ReadInput(in, &script, error))
+            continue;
+        for (const std::string &source : ScriptSources(std::string(script.begin(), script.end()))) {
+            for (size_t i = 0; i < inputs.size(); i++) {
+                if (!placed[i] && SameNameIgnoringCase(inputs[i].name, source)) {
+                    placed[i] = true;
+                    order.push_back(&inputs[i]);
+                }
+            }
+        }
+        break;
+    }
+    for (size_t i = 0; i < inputs.size(); i++) {
+        if (!placed[i])
+            order.push_back(&inputs[i]);
+    }
+    return order;
 }
 
 // The compressed archive's pieces: the uninstall script stored as it is, the catalogue, then
@@ -269,8 +299,10 @@ bool PackedPieces(const std::vector<Input> &inputs, int level, std::vector<Piece
         first = 1;
     }
     std::vector<uint8_t> bytes;
-    for (size_t i = first; i < inputs.size(); i++) {
-        const Input &in = inputs[i];
+    for (const Input *next : CopyOrder(inputs, error)) {
+        const Input &in = *next;
+        if (first == 1 && next == &inputs[0])
+            continue;
         bool alone = IsEngineInput(in.name);
         if ((alone || block.size() + in.size > kSolidBlockLimit) && !closeBlock())
             return false;
