@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "archive/format.h"
+#include "archive/packed.h"
 #include "base/crc32c.h"
 #include "base/globals.h"
 #include "base/syscalls.h"
@@ -56,6 +57,11 @@ static bool ReadEngineAt(void *file, uint32_t offset, void *buffer, uint32_t cou
     return ReadFile((HANDLE)file, buffer, count, &got, nullptr) && got == count;
 }
 
+// The reader of packed entries. Its workspace (the window and the decoder's tables) and its
+// two buffers are allocated by the first packed read and kept for the run; it borrows the copy
+// block, which a packed read does not otherwise use.
+static PackedReader packedReader;
+
 // What the engine file turned out to carry when it was last looked at.
 enum EngineFileKind {
     kEngineUnread,      // not looked at yet, or it could not be opened or read
@@ -71,6 +77,7 @@ static uint32_t engineLength;
 
 static void CloseArchive(void)
 {
+    packedReader.block = kStoredEntry;
     if (EngineFile && !engineFileHeld)
         CloseHandle((HANDLE)EngineFile);
     if (!engineFileHeld)
@@ -243,6 +250,49 @@ bool EntryFoundDamaged(const char *name)
     return DamagedEntry[0] != 0 && EqualIgnoringCase(DamagedEntry, name);
 }
 
+// ReadPackedBytes of the entry through the engine file, with the reader made ready for the
+// archive's window first. Called under the lock.
+static int ReadPackedEntry(const ArchiveIndexEntry *entry,
+                           int (*take)(void *context, const uint8_t *bytes, uint32_t count),
+                           void *context)
+{
+    PackedReader *r = &packedReader;
+    size_t window = ArchiveIndex.window;
+    if (!r->workspace || r->window < window) {
+        free(r->workspace);
+        r->workspaceSize = ZstdWorkspaceSize(window);
+        r->workspace = malloc(r->workspaceSize);
+        r->window = r->workspace ? window : 0;
+        r->block = kStoredEntry;
+    }
+    if (!r->input)
+        r->input = (uint8_t *)malloc(kCopyBlock);
+    if (!r->output)
+        r->output = (uint8_t *)malloc(kCopyBlock);
+    if (!r->workspace || !r->input || !r->output)
+        return kErrArchive;
+    r->readAt = ReadEngineAt;
+    r->context = EngineFile;
+    r->blocks = ArchiveIndex.blocks;
+    r->blockCount = ArchiveIndex.blockCount;
+    r->spare = copyBlock;
+    r->bufferSize = kCopyBlock;
+    return ReadPackedBytes(r, entry->block, entry->dataOffset, entry->size, take, context);
+}
+
+// Where a packed entry read into memory has got to.
+struct Filling {
+    uint8_t *at;
+};
+
+static int FillBuffer(void *context, const uint8_t *bytes, uint32_t count)
+{
+    Filling *filling = (Filling *)context;
+    memcpy(filling->at, bytes, count);
+    filling->at += count;
+    return kOk;
+}
+
 uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
 {
     uint8_t *buffer = nullptr;
@@ -251,7 +301,13 @@ uint8_t *ReadArchiveEntry(const char *name, size_t spare, uint32_t *size)
     EnterCriticalSection(&archiveLock);
     if (FindEntry(name, &entry) && entry.size <= SIZE_MAX - spare - 1)
         buffer = (uint8_t *)malloc((size_t)entry.size + spare + 1);
-    if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
+    if (buffer && entry.block != kStoredEntry) {
+        Filling filling = {buffer};
+        int result = ReadPackedEntry(&entry, FillBuffer, &filling);
+        read = result == kOk;
+        if (result == kErrEntryDamaged)
+            NoteDamagedEntry(name);
+    } else if (buffer && ReadEngineAt(EngineFile, entry.dataOffset, buffer, entry.size)) {
         read = !entry.hasSum || Crc32c(0, buffer, entry.size) == entry.sum;
         if (!read)
             NoteDamagedEntry(name);
@@ -303,6 +359,24 @@ done:
     return result;
 }
 
+static int WriteToFile(void *context, const uint8_t *bytes, uint32_t count)
+{
+    DWORD written = 0;
+    return Sys.WriteFile((HANDLE)context, bytes, count, &written, nullptr) && written == count
+               ? kOk
+               : kErrFileNotWritten;
+}
+
+// As CopyEngineBytesTo, for a packed entry: its bytes are written as they are decoded.
+static int WritePackedEntryTo(HANDLE out, const ArchiveIndexEntry *entry, const char *destination)
+{
+    int result = ReadPackedEntry(entry, WriteToFile, out);
+    CloseHandle(out);
+    if (result != kOk)
+        Sys.DeleteFileA(destination); /* best effort */
+    return result;
+}
+
 // Writes the named entry, or the engine file from its start through that entry, into `out`
 // (opened for `destination`, and closed here) or, without one, into `destination` created or
 // replaced.
@@ -317,10 +391,13 @@ static int WriteEntryBytes(const char *name, const char *destination, bool fromI
             out = Sys.CreateFileU(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         uint32_t first = fromImageStart ? 0 : entry.dataOffset;
-        result =
-            out == INVALID_HANDLE_VALUE
-                ? kErrFileNotWritten
-                : CopyEngineBytesTo(out, first, entry.dataOffset + entry.size, &entry, destination);
+        if (out == INVALID_HANDLE_VALUE)
+            result = kErrFileNotWritten;
+        else if (entry.block != kStoredEntry)
+            result = fromImageStart ? kErrArchive : WritePackedEntryTo(out, &entry, destination);
+        else
+            result =
+                CopyEngineBytesTo(out, first, entry.dataOffset + entry.size, &entry, destination);
         out = INVALID_HANDLE_VALUE;
         if (result == kErrEntryDamaged)
             NoteDamagedEntry(name);

@@ -11,6 +11,8 @@
 const char kArchiveHeader[] = "<Setup Data Header>";
 const char kArchiveEnd[] = "<Setup Data End>";
 const char kIntegrityTag[] = "<Setup Data Sums>";
+const char kPackedCatalogueName[] = "<Packed Entries>";
+const char kPackedBlockName[] = "<Packed Block>";
 
 bool HasAppendedData(const uint8_t *data, size_t size, uint64_t length)
 {
@@ -105,6 +107,75 @@ bool FindArchiveEntry(const uint8_t *data, size_t size, size_t start, const char
         }
     }
     return false;
+}
+
+static bool NamedAs(const char *name, size_t length, const char *wanted)
+{
+    return length == strlen(wanted) && memcmp(name, wanted, length) == 0;
+}
+
+bool IsPackedCatalogue(const ArchiveEntry *entry)
+{
+    return NamedAs(entry->name, entry->nameLength, kPackedCatalogueName);
+}
+
+bool IsPackedBlock(const ArchiveEntry *entry)
+{
+    return NamedAs(entry->name, entry->nameLength, kPackedBlockName);
+}
+
+uint32_t PackedBlockSize(const PackedCatalogue *c, uint32_t block)
+{
+    return ReadLe32(c->data + 8 + (size_t)block * 4);
+}
+
+// Reads the entry at *cursor without checking it against the blocks.
+static WalkStep ReadPackedEntry(const PackedCatalogue *c, size_t *cursor, PackedEntry *entry)
+{
+    size_t q = *cursor;
+    if (q >= c->size)
+        return kWalkEnd;
+    const uint8_t *nul = (const uint8_t *)memchr(c->data + q, 0, c->size - q);
+    if (!nul || nul == c->data + q || (size_t)(c->data + c->size - nul) - 1 < 12)
+        return kWalkBroken;
+    entry->name = (const char *)(c->data + q);
+    entry->nameLength = (size_t)(nul - (c->data + q));
+    entry->block = ReadLe32(nul + 1);
+    entry->offset = ReadLe32(nul + 5);
+    entry->size = ReadLe32(nul + 9);
+    *cursor = (size_t)(nul + 13 - c->data);
+    return kWalkEntry;
+}
+
+WalkStep NextPackedEntry(const PackedCatalogue *c, size_t *cursor, PackedEntry *entry)
+{
+    WalkStep step = ReadPackedEntry(c, cursor, entry);
+    if (step == kWalkEntry &&
+        (entry->block >= c->blockCount || entry->offset > PackedBlockSize(c, entry->block) ||
+         entry->size > PackedBlockSize(c, entry->block) - entry->offset))
+        return kWalkBroken;
+    return step;
+}
+
+bool ReadPackedCatalogue(const uint8_t *data, size_t size, PackedCatalogue *c)
+{
+    if (size < 12)
+        return false;
+    c->data = data;
+    c->size = size;
+    c->window = ReadLe32(data);
+    c->blockCount = ReadLe32(data + 4);
+    if (c->window == 0 || c->window > kPackedWindowLimit || c->blockCount > (size - 12) / 4)
+        return false;
+    c->entriesAt = 8 + (size_t)c->blockCount * 4 + 4;
+    c->entryCount = ReadLe32(data + c->entriesAt - 4);
+    size_t cursor = c->entriesAt;
+    PackedEntry entry;
+    uint32_t count = 0;
+    WalkStep step;
+    while ((step = NextPackedEntry(c, &cursor, &entry)) == kWalkEntry)
+        count++;
+    return step == kWalkEnd && count == c->entryCount;
 }
 
 static bool HeaderAt(const uint8_t *data, size_t size, size_t offset)
@@ -229,7 +300,7 @@ static bool Reserve(void **buffer, uint32_t *capacity, uint64_t needed, size_t e
 }
 
 static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t nameLength,
-                          uint32_t dataOffset, uint32_t size, uint32_t order)
+                          uint32_t dataOffset, uint32_t size, uint32_t order, uint32_t block)
 {
     if (!Reserve((void **)&index->entries, &index->capacity, (uint64_t)index->count + 1,
                  sizeof(ArchiveIndexEntry)) ||
@@ -245,10 +316,25 @@ static bool AddIndexEntry(ArchiveIndexData *index, const char *name, uint32_t na
     e->order = order;
     e->sum = 0;
     e->hasSum = 0;
+    e->block = block;
     index->count++;
     memcpy(index->names + index->namesUsed, name, nameLength);
     index->names[index->namesUsed + nameLength] = 0;
     index->namesUsed += nameLength + 1;
+    return true;
+}
+
+static bool AddPackedBlock(ArchiveIndexData *index, uint32_t dataOffset, uint32_t size,
+                           uint32_t order)
+{
+    if (!Reserve((void **)&index->blocks, &index->blockCapacity, (uint64_t)index->blockCount + 1,
+                 sizeof(PackedBlockData)))
+        return false;
+    PackedBlockData *b = &index->blocks[index->blockCount++];
+    memset(b, 0, sizeof *b);
+    b->dataOffset = dataOffset;
+    b->size = size;
+    b->order = order;
     return true;
 }
 
@@ -263,10 +349,23 @@ static size_t SumsOffset(const uint8_t *tagAndCount, size_t recordAt, size_t siz
     return (size - sums) / 4 >= entries ? sums : 0;
 }
 
-// Gives each indexed entry its checksum from the record at `recordAt`, when there is a record
-// that fits the `walked` entries.
+// Reads the sum of the walk's entry number `order` into *sum and sets *hasSum.
+static bool ReadSumOf(ArchiveReader *r, size_t sums, uint32_t order, uint32_t *sum,
+                      uint32_t *hasSum)
+{
+    const uint8_t *at = ReaderBytes(r, (uint32_t)(sums + (size_t)order * 4), 4, kWalkAhead);
+    if (!at)
+        return false;
+    *sum = ReadLe32(at);
+    *hasSum = 1;
+    return true;
+}
+
+// Gives each indexed entry and block, and the catalogue, its checksum from the record at
+// `recordAt`, when there is a record that fits the `walked` entries.
 // A record that begins but does not fit (the file was cut inside it) marks the archive cut.
-static void ReadSums(ArchiveReader *r, uint32_t recordAt, uint32_t walked, ArchiveIndexData *index)
+static void ReadSums(ArchiveReader *r, uint32_t recordAt, uint32_t walked, ArchiveIndexData *index,
+                     PackedBlockData *catalogue)
 {
     uint32_t left = r->length - recordAt;
     uint32_t tagPart = left < kIntegrityTagLength ? left : (uint32_t)kIntegrityTagLength;
@@ -283,12 +382,48 @@ static void ReadSums(ArchiveReader *r, uint32_t recordAt, uint32_t walked, Archi
     }
     for (uint32_t i = 0; i < index->count; i++) {
         ArchiveIndexEntry *e = &index->entries[i];
-        const uint8_t *at = ReaderBytes(r, (uint32_t)(sums + (size_t)e->order * 4), 4, kWalkAhead);
-        if (!at)
+        if (!ReadSumOf(r, sums, e->order, &e->sum, &e->hasSum))
             return;
-        e->sum = ReadLe32(at);
-        e->hasSum = 1;
     }
+    for (uint32_t i = 0; i < index->blockCount; i++) {
+        PackedBlockData *b = &index->blocks[i];
+        if (!ReadSumOf(r, sums, b->order, &b->sum, &b->hasSum))
+            return;
+    }
+    if (catalogue->size != 0)
+        ReadSumOf(r, sums, catalogue->order, &catalogue->sum, &catalogue->hasSum);
+}
+
+// Indexes the entries of the catalogue stored at `at`. A catalogue that does not match its
+// checksum, does not hold together or names other blocks than the walk found makes the archive
+// a damaged one. False when memory ran out.
+static bool IndexCatalogue(ArchiveReader *r, const PackedBlockData *at, uint32_t walked,
+                           ArchiveIndexData *index)
+{
+    uint8_t *bytes = (uint8_t *)malloc(at->size ? at->size : 1);
+    if (!bytes)
+        return false;
+    PackedCatalogue c;
+    bool good = r->readAt(r->context, at->dataOffset, bytes, at->size) &&
+                (!at->hasSum || Crc32c(0, bytes, at->size) == at->sum) &&
+                ReadPackedCatalogue(bytes, at->size, &c) && c.blockCount == index->blockCount;
+    bool complete = true;
+    if (good) {
+        index->window = c.window;
+        for (uint32_t i = 0; i < c.blockCount; i++)
+            index->blocks[i].decodedSize = PackedBlockSize(&c, i);
+        size_t cursor = c.entriesAt;
+        PackedEntry e;
+        for (uint32_t i = 0; complete && NextPackedEntry(&c, &cursor, &e) == kWalkEntry; i++) {
+            if (e.nameLength <= kIndexedNameLimit)
+                complete = AddIndexEntry(index, e.name, (uint32_t)e.nameLength, e.offset, e.size,
+                                         walked + i, e.block);
+        }
+    } else {
+        index->ending = kArchiveCut;
+    }
+    free(bytes);
+    return complete;
 }
 
 SumCheck VerifyArchiveSums(const uint8_t *data, size_t size, size_t start, ArchiveEntry *damaged)
@@ -333,6 +468,8 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
     bool complete = true;
     uint32_t q = start;
     uint32_t walked = 0;
+    PackedBlockData catalogue = {};
+    bool twoCatalogues = false;
     if (q >= r->length)
         index->ending = kArchiveNoMarker;
     while (q < r->length) {
@@ -381,8 +518,22 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
         if (r->length - dataOffset < size)
             break;
         uint32_t nameLength = p - q;
-        if (nameLength <= kIndexedNameLimit &&
-            !AddIndexEntry(index, name, nameLength, dataOffset, size, walked)) {
+        ArchiveEntry seen = {name, nameLength, dataOffset, size};
+        if (IsPackedBlock(&seen)) {
+            if (!AddPackedBlock(index, dataOffset, size, walked)) {
+                complete = false;
+                break;
+            }
+        } else if (IsPackedCatalogue(&seen)) {
+            twoCatalogues = twoCatalogues || catalogue.size != 0;
+            if (!twoCatalogues) {
+                catalogue.dataOffset = dataOffset;
+                catalogue.size = size;
+                catalogue.order = walked;
+            }
+        } else if (nameLength <= kIndexedNameLimit &&
+                   !AddIndexEntry(index, name, nameLength, dataOffset, size, walked,
+                                  kStoredEntry)) {
             complete = false;
             break;
         }
@@ -392,7 +543,11 @@ bool BuildArchiveIndex(ArchiveReader *r, uint32_t start, ArchiveIndexData *index
             index->ending = kArchiveNoMarker;
     }
     if (index->ending == kArchiveEndMarker)
-        ReadSums(r, q + kArchiveEndLength, walked, index);
+        ReadSums(r, q + kArchiveEndLength, walked, index, &catalogue);
+    if (catalogue.size != 0 && complete)
+        complete = IndexCatalogue(r, &catalogue, walked, index);
+    if (twoCatalogues || (catalogue.size == 0 && index->blockCount != 0))
+        index->ending = kArchiveCut; /* blocks that no one catalogue describes */
     for (uint32_t i = 0; i < index->count; i++)
         index->entries[i].name = index->names + index->entries[i].nameAt;
     if (index->count > 1)
@@ -428,6 +583,7 @@ void FreeArchiveIndex(ArchiveIndexData *index)
 {
     free(index->entries);
     free(index->names);
+    free(index->blocks);
     memset(index, 0, sizeof *index);
 }
 

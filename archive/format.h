@@ -112,6 +112,51 @@ bool FindIndexedEntry(const ArchiveIndexData *index, const char *name, ArchiveIn
 
 void FreeArchiveIndex(ArchiveIndexData *index);
 
+// A compressed archive is walked as any other. Its entries are the uninstall script, stored as
+// in every archive (the uninstaller keeps it), the catalogue, then the blocks: each block is one
+// Zstandard frame (RFC 8878) whose decoded bytes are the data of one or more entries back to
+// back. The integrity record sums the stored bytes of each of them, frames included. Catalogue:
+//   32-bit window: the largest window of any block's frame, at most kPackedWindowLimit
+//   32-bit block count, then each block's decoded size (32 bits)
+//   32-bit entry count, then each entry: name, NUL, 32-bit block number, 32-bit offset of its
+//   first byte in the block's decoded bytes, 32-bit size
+// filling the catalogue exactly. Names begin with '<', which no file name holds, so that no
+// script reaches them.
+extern const char kPackedCatalogueName[]; // "<Packed Entries>"
+extern const char kPackedBlockName[];     // "<Packed Block>"
+enum { kPackedWindowLimit = 1 << 25 };
+
+struct PackedCatalogue {
+    const uint8_t *data;
+    size_t size;
+    uint32_t window;
+    uint32_t blockCount;
+    uint32_t entryCount;
+    size_t entriesAt; // offset of the first entry in data
+};
+
+struct PackedEntry {
+    const char *name; // nameLength bytes, followed by the NUL
+    size_t nameLength;
+    uint32_t block;
+    uint32_t offset;
+    uint32_t size;
+};
+
+// Checks a whole catalogue: the window, every entry inside its block, the counts, nothing left
+// over. False when any of it does not hold.
+bool ReadPackedCatalogue(const uint8_t *data, size_t size, PackedCatalogue *catalogue);
+
+// The decoded size of a block of a catalogue ReadPackedCatalogue accepted.
+uint32_t PackedBlockSize(const PackedCatalogue *catalogue, uint32_t block);
+
+// The entry at *cursor (start at catalogue->entriesAt); kWalkEnd after the last.
+WalkStep NextPackedEntry(const PackedCatalogue *catalogue, size_t *cursor, PackedEntry *entry);
+
+// The stored entry at *cursor is the catalogue, or a block.
+bool IsPackedCatalogue(const ArchiveEntry *entry);
+bool IsPackedBlock(const ArchiveEntry *entry);
+
 // Patch data: records {32-bit offset, 32-bit length, length bytes} back to back, filling the
 // data exactly. Offsets are signed 32-bit distances into the target.
 struct PatchRecord {

@@ -40,6 +40,19 @@ struct ArchiveIndexEntry {
     uint32_t order; // position in the archive: among entries named alike the first wins
     uint32_t sum;   // CRC-32C of the data, from the integrity record
     uint32_t hasSum;
+    uint32_t block; // kStoredEntry, or the packed block that holds the entry: dataOffset is then
+                    // its offset in the block's decoded bytes
+};
+enum { kStoredEntry = 0xFFFFFFFFu };
+
+// One block of a compressed archive: a Zstandard frame stored as an archive entry.
+struct PackedBlockData {
+    uint32_t dataOffset; // where the frame lies in the file
+    uint32_t size;       // the frame's stored bytes
+    uint32_t decodedSize;
+    uint32_t order; // position in the archive's walk
+    uint32_t sum;   // CRC-32C of the stored bytes, from the integrity record
+    uint32_t hasSum;
 };
 
 // The archive's entries sorted by name ignoring ASCII case, then by order.
@@ -57,7 +70,11 @@ struct ArchiveIndexData {
     char *names; // every name, each closed by a NUL
     uint32_t namesUsed;
     uint32_t namesCapacity;
-    int ending; // an ArchiveEnding
+    int ending;              // an ArchiveEnding
+    PackedBlockData *blocks; // a compressed archive's blocks, in archive order
+    uint32_t blockCount;
+    uint32_t blockCapacity;
+    uint32_t window; // the largest window of any block, from the catalogue; 0 when none
 };
 
 // Optional lock around the variable table, installed by a platform layer whose threads

@@ -14,18 +14,18 @@ add_library(setupcore STATIC ${CORE_SOURCES})
 target_include_directories(setupcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setupcore PRIVATE ${SETUP_WARNINGS})
 
-add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
-target_link_libraries(mksetup PRIVATE setupcore)
+# The reference Zstandard library: the packer's compressor (and the oracle of the decoder's tests).
+find_library(ZSTD_LIBRARY zstd REQUIRED)
+add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES} tools/compress_zstd.cpp)
+target_link_libraries(mksetup PRIVATE setupcore ${ZSTD_LIBRARY})
 target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
 
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
-# The reference Zstandard library: the oracle of the decoder's tests and the packer's compressor.
-find_library(ZSTD_LIBRARY zstd REQUIRED)
 include(GoogleTest)
 file(GLOB HOST_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp
      ${CMAKE_SOURCE_DIR}/tests/common/*.cpp)
-add_executable(host_tests ${HOST_TEST_SOURCES} ${MKSETUP_SOURCES})
+add_executable(host_tests ${HOST_TEST_SOURCES} ${MKSETUP_SOURCES} tools/compress_zstd.cpp)
 target_link_libraries(host_tests PRIVATE setupcore GTest::gtest_main Threads::Threads
                       ${ZSTD_LIBRARY})
 target_compile_options(host_tests PRIVATE ${SETUP_WARNINGS})

@@ -132,7 +132,7 @@ target_compile_options(bench_floor PRIVATE ${SETUP_WARNINGS})
 target_compile_definitions(bench_floor PRIVATE ${NEWER_WINDOWS})
 target_link_options(bench_floor PRIVATE -s)
 
-add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES})
+add_executable(mksetup tools/mksetup.cpp ${MKSETUP_SOURCES} tools/compress_absent.cpp)
 target_link_libraries(mksetup PRIVATE setupcore)
 target_compile_options(mksetup PRIVATE ${SETUP_WARNINGS})
 target_compile_definitions(mksetup PRIVATE ${NEWER_WINDOWS})

@@ -12,6 +12,7 @@
 #include "base/types.h"
 #include "base/unicode.h"
 #include "script/scanner.h"
+#include "tools/contents.h"
 #include "tools/toolfiles.h"
 
 namespace
@@ -31,6 +32,12 @@ class Checker
                 (Text[i] == '\r' && (i + 1 == Text.size() || Text[i + 1] != '\n')))
                 LineStarts.push_back(i + 1);
         }
+    }
+
+    // The CopyFile and PatchFile sources, in the script's order, once Run has read it.
+    const std::vector<std::string> &SourcesNamed() const
+    {
+        return Sources;
     }
 
     std::vector<Finding> Run()
@@ -188,11 +195,15 @@ class Checker
                            ": the rest is ignored (a comma not in quotes?)");
         if (k.code == kKwSet && count >= 1 && slots[0][0] == 0)
             Report(at, "Set with an empty variable name fails with code 3");
-        if (k.code == kKwCopyFile && count >= 2)
+        if (k.code == kKwCopyFile && count >= 2) {
             CheckArchiveName(at, "CopyFile source", slots[0]);
+            Sources.push_back(slots[0]);
+        }
         if (k.code == kKwPatchFile && count >= 3) {
             CheckArchiveName(at, "PatchFile source", slots[0]);
             CheckArchiveName(at, "PatchFile patch data", slots[1]);
+            Sources.push_back(slots[0]);
+            Sources.push_back(slots[1]);
         }
         if ((k.code == kKwAddToPath || k.code == kKwRemoveFromPath) && count >= 2 &&
             slots[1][0] != 0 && !EqualIgnoringCase(slots[1], "User"))
@@ -287,6 +298,7 @@ class Checker
     bool (*OnDisk)(const char *path);
     std::vector<size_t> LineStarts;
     std::vector<Finding> Findings;
+    std::vector<std::string> Sources; // CopyFile and PatchFile sources, in the script's order
 };
 
 bool FileOnDisk(const char *path)
@@ -307,34 +319,35 @@ int CheckSetupFile(const std::string &path, const std::vector<uint8_t> &file, si
 {
     std::vector<std::string> entries;
     std::vector<std::pair<std::string, std::string>> scripts;
-    size_t cursor = start;
-    ArchiveEntry e;
-    WalkStep step;
-    while ((step = NextArchiveEntry(file.data(), file.size(), &cursor, &e)) == kWalkEntry) {
-        std::string name(e.name, e.nameLength);
-        entries.push_back(name);
-        bool script = EqualIgnoringCase(name.c_str(), "Setup.vis") ||
-                      EqualIgnoringCase(name.c_str(), "Uninstall.vis");
-        bool first = std::none_of(scripts.begin(), scripts.end(), [&](const auto &s) {
-            return EqualIgnoringCase(s.first.c_str(), name.c_str());
-        });
-        if (script && first)
-            scripts.push_back(
-                {name, std::string((const char *)file.data() + e.dataOffset, e.size)});
-    }
+    ArchiveContents contents;
+    std::string error;
     int status = 0;
-    if (step == kWalkBroken) {
-        printf("%s: the archive entry at offset %zu does not fit in the file\n", path.c_str(),
-               cursor);
+    bool whole = ReadArchiveContents(file, start, &contents, &error);
+    if (!whole) {
+        printf("%s: %s\n", path.c_str(), error.c_str());
         status = 1;
+    }
+    for (const ContentEntry &e : contents.entries) {
+        entries.push_back(e.name);
+        bool script = EqualIgnoringCase(e.name.c_str(), "Setup.vis") ||
+                      EqualIgnoringCase(e.name.c_str(), "Uninstall.vis");
+        bool first = std::none_of(scripts.begin(), scripts.end(), [&](const auto &s) {
+            return EqualIgnoringCase(s.first.c_str(), e.name.c_str());
+        });
+        std::vector<uint8_t> bytes;
+        if (script && first && !ReadContentEntry(file, &contents, e, &bytes, &error)) {
+            printf("%s: %s\n", path.c_str(), error.c_str());
+            status = 1;
+        } else if (script && first) {
+            scripts.push_back({e.name, std::string(bytes.begin(), bytes.end())});
+        }
     }
     ArchiveEntry damaged;
     SumCheck sums = VerifyArchiveSums(file.data(), file.size(), start, &damaged);
     if (sums == kSumsDamaged) {
-        printf("%s: entry %.*s is damaged: its bytes do not match its checksum\n", path.c_str(),
-               (int)damaged.nameLength, damaged.name);
+        printf("%s: %s\n", path.c_str(), DamageText(file, damaged).c_str());
         status = 1;
-    } else if (sums == kSumsMalformed && step != kWalkBroken) {
+    } else if (sums == kSumsMalformed && whole) {
         printf("%s: the checksum record does not fit the archive\n", path.c_str());
         status = 1;
     } else if (sums == kSumsUnended && !IsUninstallerImage(file.data(), start)) {
@@ -358,6 +371,13 @@ std::vector<Finding> CheckScript(const std::string &text, const std::vector<std:
                                  bool (*onDisk)(const char *path))
 {
     return Checker(text, entries, onDisk).Run();
+}
+
+std::vector<std::string> ScriptSources(const std::string &text)
+{
+    Checker checker(text, nullptr, nullptr);
+    checker.Run();
+    return checker.SourcesNamed();
 }
 
 const char CheckUsage[] =

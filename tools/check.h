@@ -19,6 +19,10 @@ struct Finding {
 std::vector<Finding> CheckScript(const std::string &text, const std::vector<std::string> *entries,
                                  bool (*onDisk)(const char *path) = nullptr);
 
+// The sources that the script's CopyFile and PatchFile lines name (and PatchFile's patch data),
+// in the order of the lines, as written.
+std::vector<std::string> ScriptSources(const std::string &text);
+
 // mksetup check FILE...: scripts, or setup files whose scripts and entries it reads. Prints
 // "file:line: message" for each finding; exit status 1 when there was one or a file could not be
 // read, 2 on usage errors.

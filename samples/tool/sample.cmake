@@ -24,4 +24,11 @@ add_custom_command(OUTPUT ${SAMPLE_SETUP}
     COMMAND ${SETUP_MKSETUP} check ${SAMPLE_SETUP}
     DEPENDS Setup ${SAMPLE_FILES} ${SETUP_MKSETUP}
     COMMENT "Packing samples/ToolSetup.exe")
-add_custom_target(sample ALL DEPENDS ${SAMPLE_SETUP})
+# The same, compressed.
+set(SAMPLE_SETUP_COMPRESSED ${CMAKE_BINARY_DIR}/samples/ToolSetupCompressed.exe)
+add_custom_command(OUTPUT ${SAMPLE_SETUP_COMPRESSED}
+    COMMAND ${SETUP_MKSETUP} pack --compress --engine $<TARGET_FILE:Setup>
+            --out ${SAMPLE_SETUP_COMPRESSED} ${SAMPLE_FILES}
+    DEPENDS Setup ${SAMPLE_FILES} ${SETUP_MKSETUP}
+    COMMENT "Packing samples/ToolSetupCompressed.exe")
+add_custom_target(sample ALL DEPENDS ${SAMPLE_SETUP} ${SAMPLE_SETUP_COMPRESSED})

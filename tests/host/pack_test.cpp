@@ -20,6 +20,7 @@
 #include "base/text.h"
 #include "script/scanner.h"
 #include "tests/host/fake_pe.h"
+#include "tools/contents.h"
 #include "tools/toolfiles.h"
 #include "tools/tree.h"
 
@@ -726,4 +727,70 @@ TEST_F(Packer, ListAndCheckAgreeWithTheEngine)
     EXPECT_EQ(Mksetup("list " + Dir + "/Uninstall.exe"), 0) << Err;
     EXPECT_EQ(Out, "Uninstall.vis\t9\n");
     EXPECT_EQ(Err, "");
+}
+
+// pack --compress: the entries read back through list, extract and the engine's index as they
+// were packed, whatever block they landed in; a flipped or cut block is damage.
+TEST_F(Packer, CompressedEntriesReadBackAndDamageIsNamed)
+{
+    std::string text;
+    for (int i = 0; text.size() < 3000000; i++)
+        text += "line " + std::to_string(i * 7919 % 1000) + " of the manual\n";
+    std::string noise;
+    for (uint32_t x = 1; noise.size() < 200000;) {
+        x = x * 1103515245u + 12345u;
+        noise += (char)(x >> 24);
+    }
+    WriteText(Dir + "/product/Manual.txt", text);
+    WriteText(Dir + "/product/Noise.bin", noise);
+    ASSERT_EQ(Mksetup("pack --compress=3 --engine " + Dir + "/stub.exe --out " + Dir +
+                      "/Setup.exe " + Dir + "/product " + Dir + "/EULA.txt"),
+              0)
+        << Err;
+    std::string packed = ReadText(Dir + "/Setup.exe");
+    EXPECT_LT(packed.size(), text.size() / 10);
+    EXPECT_TRUE(EngineStarts(packed));
+    ASSERT_EQ(Mksetup("list " + Dir + "/Setup.exe"), 0) << Err;
+    EXPECT_EQ(Out, "Uninstall.vis\t9\nEmpty.bin\t0\nManual.txt\t" + std::to_string(text.size()) +
+                       "\nNoise.bin\t200000\nSetup.vis\t24\nTool.exe\t70000\nEULA.txt\t7\n");
+    const std::pair<const char *, std::string> entries[] = {{"Uninstall.vis", "uninstall"},
+                                                            {"empty.bin", ""},
+                                                            {"Manual.txt", text},
+                                                            {"NOISE.bin", noise},
+                                                            {"Tool.exe", std::string(70000, 'T')},
+                                                            {"EULA.txt", "licence"}};
+    for (const auto &e : entries) {
+        ASSERT_EQ(Mksetup("extract " + Dir + "/Setup.exe " + e.first + " " + Dir + "/x"), 0)
+            << e.first << Err;
+        EXPECT_TRUE(ReadText(Dir + "/x") == e.second) << e.first;
+    }
+    // In one process, as the engine reads them: out of archive order within the solid block
+    // (the reader starts it again), then on from there.
+    std::vector<uint8_t> file(packed.begin(), packed.end());
+    ArchiveContents contents;
+    std::string error;
+    ASSERT_TRUE(
+        ReadArchiveContents(file, LocateArchive(file.data(), file.size()), &contents, &error));
+    for (int i : {3, 2, 1, 3, 4, 2}) {
+        std::vector<uint8_t> bytes;
+        const ContentEntry *e = FindContentEntry(contents, entries[i].first);
+        ASSERT_TRUE(e && ReadContentEntry(file, &contents, *e, &bytes, &error)) << error;
+        EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == entries[i].second) << i;
+    }
+    ASSERT_EQ(Mksetup("pack --compress=23 --engine " + Dir + "/stub.exe --out " + Dir + "/No.exe " +
+                      Dir + "/product"),
+              2);
+
+    // A byte flipped in the solid block, and the file cut inside it.
+    std::string bad = packed;
+    size_t block = bad.find(kPackedBlockName);
+    ASSERT_NE(block, std::string::npos);
+    bad[block + 64] ^= 0x10;
+    WriteText(Dir + "/Bad.exe", bad);
+    EXPECT_EQ(Mksetup("list " + Dir + "/Bad.exe"), 1);
+    EXPECT_NE(Err.find("is damaged"), std::string::npos) << Err;
+    WriteText(Dir + "/Cut.exe", packed.substr(0, block + 100));
+    EXPECT_FALSE(EngineStarts(packed.substr(0, block + 100)));
+    EXPECT_EQ(Mksetup("list " + Dir + "/Cut.exe"), 1);
+    EXPECT_NE(Err.find("does not fit"), std::string::npos) << Err;
 }
