@@ -49,6 +49,7 @@ void *TitleFont = nullptr;
 void *TextFont = nullptr;
 void *BoldFont = nullptr;
 void *LinkFont = nullptr;
+unsigned FontDpi = 0;
 
 void *FrameWindow = nullptr;
 void *CurrentPage = nullptr;

@@ -54,6 +54,7 @@ extern void *TitleFont; // fonts of the user interface, null until start-up made
 extern void *TextFont;
 extern void *BoldFont;
 extern void *LinkFont;
+extern unsigned FontDpi; // the DPI the fonts were made for, 0 until made
 
 extern void *FrameWindow; // the wizard's frame dialog, null when the wizard is not open
 extern void *CurrentPage; // the page that receives the commands the frame forwards

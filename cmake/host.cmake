@@ -57,6 +57,8 @@ endif()
 # Draws the engine's icons for the Windows builds.
 add_executable(mkicons tools/mkicons.cpp)
 target_compile_options(mkicons PRIVATE ${SETUP_WARNINGS})
+find_package(ZLIB REQUIRED)
+target_link_libraries(mkicons PRIVATE ZLIB::ZLIB)
 
 # Includes read one way through the layers of the engine.
 add_test(NAME host.layers COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-layers)

@@ -29,7 +29,6 @@
 
 enum {
     kExtraFileGrowth = 16,
-    kNonClientMetricsSize = 344, // the structure with its padded-border field
     kScriptMissing = 1,
     kWorkerStopMs = 10000,
 };
@@ -74,52 +73,6 @@ static bool EndsWithIgnoringCase(const char *text, const char *tail)
     size_t n = strlen(text);
     size_t m = strlen(tail);
     return n >= m && EqualIgnoringCase(text + n - m, tail);
-}
-
-static void CreateFonts(void)
-{
-    TitleFont =
-        CreateFontA(16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Arial");
-    // The structure as the query wants it here, with the padded-border field that headers for
-    // older systems leave out.
-    union {
-        NONCLIENTMETRICSA fields;
-        char bytes[kNonClientMetricsSize];
-    } metrics;
-    memset(&metrics, 0, sizeof metrics);
-    metrics.fields.cbSize = kNonClientMetricsSize;
-    if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0) &&
-        metrics.fields.lfMessageFont.lfFaceName[0] != 0) {
-        LOGFONTA font = metrics.fields.lfMessageFont;
-        TextFont = CreateFontIndirectA(&font);
-        font.lfWeight = FW_BOLD;
-        BoldFont = CreateFontIndirectA(&font);
-        font.lfWeight = FW_NORMAL;
-        font.lfUnderline = TRUE;
-        LinkFont = CreateFontIndirectA(&font);
-        return;
-    }
-    const char face[] = "MS Shell Dlg";
-    TextFont = CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, face);
-    BoldFont =
-        CreateFontA(14, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
-    LinkFont =
-        CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
-}
-
-static void DeleteFonts(void)
-{
-    void **fonts[] = {&TitleFont, &TextFont, &BoldFont, &LinkFont};
-    for (void **font : fonts) {
-        if (*font)
-            DeleteObject((HGDIOBJ)*font);
-        *font = nullptr;
-    }
 }
 
 // The script as the engine reads it (`text` as loaded, `*length` bytes): UTF-8 without its
@@ -281,7 +234,7 @@ int RunEngine(void *instance, const char *commandLine)
         } else {
             // Only the wizard draws with the fonts; a silent run does not pay for them (asking
             // the system for its message font loads the display driver).
-            CreateFonts();
+            CreateSharedFonts(WindowDpi(nullptr));
             RunWizard();
             DestroyWizardControls();
         }
@@ -299,7 +252,7 @@ int RunEngine(void *instance, const char *commandLine)
     if (workerEnded) {
         free((void *)Script);
         Script = nullptr;
-        DeleteFonts();
+        DeleteSharedFonts();
     }
 
     if (startup != kOk) {

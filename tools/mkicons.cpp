@@ -1,9 +1,13 @@
 // mkicons OUTDIR: draws the engine's two icons and writes OUTDIR/setup.ico and
-// OUTDIR/uninstall.ico, each with six images: 48, 32 and 16 pixels at 8 bits per pixel, then the
-// same sizes at 32 bits per pixel. The setup icon is a box with a green arrow going into it; the
-// uninstall icon the same box with a red cross over it.
+// OUTDIR/uninstall.ico, each with twelve images: 48, 32 and 16 pixels at 8 bits per pixel, then
+// 48, 32, 16, 24, 64, 72, 96, 128 and 256 pixels at 32 bits per pixel, so that the wizard's
+// banner and the title bar find a sharp image at every display scale up to 200 %. Images from
+// 64 pixels on are stored as PNG (what Windows reads from Vista on), the others as bitmaps. The
+// setup icon is a box with a green arrow going into it; the uninstall icon the same box with a
+// red cross over it.
 #include <stdint.h>
 #include <stdio.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -108,13 +112,21 @@ void Put32(std::string *out, uint32_t v)
     Put16(out, v >> 16);
 }
 
-// One icon image (header, palette, colour rows, mask rows; rows bottom-up).
-std::string Image(const std::vector<Shape> &shapes, int size, int bits)
+// The pixels of one image, rows top-down: BGRA colours, palette indexes (0 transparent, i the
+// colour of shape i - 1) and the transparency mask (1 transparent).
+struct Pixels {
+    std::vector<uint32_t> bgra;
+    std::vector<int> index;
+    std::vector<uint8_t> mask;
+};
+
+Pixels Draw(const std::vector<Shape> &shapes, int size, int bits)
 {
     const int samples = 4;
-    std::vector<uint8_t> mask(size * size, 1); // 1 transparent
-    std::vector<uint32_t> bgra(size * size, 0);
-    std::vector<int> index(size * size, 0);
+    Pixels out;
+    out.mask.assign(size * size, 1);
+    out.bgra.assign(size * size, 0);
+    out.index.assign(size * size, 0);
     for (int y = 0; y < size; y++) {
         for (int x = 0; x < size; x++) {
             float r = 0, g = 0, b = 0;
@@ -138,9 +150,9 @@ std::string Image(const std::vector<Shape> &shapes, int size, int bits)
             if (bits == 32) {
                 if (covered > 0) {
                     uint32_t a = (uint32_t)(255 * covered / (samples * samples));
-                    bgra[p] = (uint32_t)(b / covered) | (uint32_t)(g / covered) << 8 |
-                              (uint32_t)(r / covered) << 16 | a << 24;
-                    mask[p] = 0;
+                    out.bgra[p] = (uint32_t)(b / covered) | (uint32_t)(g / covered) << 8 |
+                                  (uint32_t)(r / covered) << 16 | a << 24;
+                    out.mask[p] = 0;
                 }
             } else {
                 int best = 0;
@@ -148,12 +160,19 @@ std::string Image(const std::vector<Shape> &shapes, int size, int bits)
                     if (votes[i] > votes[best])
                         best = (int)i;
                 if (best > 0) {
-                    index[p] = best; // palette entry of shape best - 1
-                    mask[p] = 0;
+                    out.index[p] = best; // palette entry of shape best - 1
+                    out.mask[p] = 0;
                 }
             }
         }
     }
+    return out;
+}
+
+// One bitmap image (header, palette, colour rows, mask rows; rows bottom-up).
+std::string BitmapImage(const std::vector<Shape> &shapes, int size, int bits)
+{
+    Pixels pixels = Draw(shapes, size, bits);
     int colorRow = bits == 32 ? size * 4 : (size + 3) / 4 * 4;
     int maskRow = (size + 31) / 32 * 4;
     std::string out;
@@ -181,9 +200,9 @@ std::string Image(const std::vector<Shape> &shapes, int size, int bits)
         std::string row;
         for (int x = 0; x < size; x++) {
             if (bits == 32)
-                Put32(&row, bgra[y * size + x]);
+                Put32(&row, pixels.bgra[y * size + x]);
             else
-                row.push_back((char)index[y * size + x]);
+                row.push_back((char)pixels.index[y * size + x]);
         }
         row.resize(colorRow, '\0');
         out += row;
@@ -191,27 +210,77 @@ std::string Image(const std::vector<Shape> &shapes, int size, int bits)
     for (int y = size - 1; y >= 0; y--) {
         std::string row(maskRow, '\0');
         for (int x = 0; x < size; x++)
-            if (mask[y * size + x])
+            if (pixels.mask[y * size + x])
                 row[x / 8] = (char)(row[x / 8] | 0x80 >> (x % 8));
         out += row;
     }
     return out;
 }
 
+void PutBig32(std::string *out, uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out->push_back((char)(v >> shift & 0xff));
+}
+
+void PutChunk(std::string *out, const char *type, const std::string &data)
+{
+    PutBig32(out, (uint32_t)data.size());
+    std::string body = std::string(type, 4) + data;
+    *out += body;
+    PutBig32(out, (uint32_t)crc32(0, (const Bytef *)body.data(), (uInt)body.size()));
+}
+
+// One PNG image, 8-bit RGBA, every row unfiltered; empty when compression fails.
+std::string PngImage(const std::vector<Shape> &shapes, int size)
+{
+    Pixels pixels = Draw(shapes, size, 32);
+    std::string rows;
+    for (int y = 0; y < size; y++) {
+        rows.push_back(0); // filter: none
+        for (int x = 0; x < size; x++) {
+            uint32_t c = pixels.bgra[y * size + x];
+            rows.push_back((char)(c >> 16 & 0xff));
+            rows.push_back((char)(c >> 8 & 0xff));
+            rows.push_back((char)(c & 0xff));
+            rows.push_back((char)(c >> 24));
+        }
+    }
+    uLongf packedSize = compressBound((uLong)rows.size());
+    std::string packed(packedSize, '\0');
+    if (compress2((Bytef *)&packed[0], &packedSize, (const Bytef *)rows.data(), (uLong)rows.size(),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        return "";
+    packed.resize(packedSize);
+    std::string header;
+    PutBig32(&header, (uint32_t)size);
+    PutBig32(&header, (uint32_t)size);
+    header += std::string("\x08\x06\x00\x00\x00", 5); // depth 8, RGBA, no interlace
+    std::string out = "\x89PNG\r\n\x1a\n";
+    PutChunk(&out, "IHDR", header);
+    PutChunk(&out, "IDAT", packed);
+    PutChunk(&out, "IEND", "");
+    return out;
+}
+
 bool WriteIcon(const std::string &path, const std::vector<Shape> &shapes)
 {
-    const int sizes[6] = {48, 32, 16, 48, 32, 16};
-    const int bits[6] = {8, 8, 8, 32, 32, 32};
-    std::string images[6];
+    enum { kImages = 12, kFirstPng = 64 };
+    const int sizes[kImages] = {48, 32, 16, 48, 32, 16, 24, 64, 72, 96, 128, 256};
+    const int bits[kImages] = {8, 8, 8, 32, 32, 32, 32, 32, 32, 32, 32, 32};
+    std::string images[kImages];
     std::string out;
     Put16(&out, 0);
     Put16(&out, 1);
-    Put16(&out, 6);
-    uint32_t offset = 6 + 6 * 16;
-    for (int i = 0; i < 6; i++) {
-        images[i] = Image(shapes, sizes[i], bits[i]);
-        out.push_back((char)sizes[i]);
-        out.push_back((char)sizes[i]);
+    Put16(&out, kImages);
+    uint32_t offset = 6 + kImages * 16;
+    for (int i = 0; i < kImages; i++) {
+        images[i] = sizes[i] >= kFirstPng ? PngImage(shapes, sizes[i])
+                                          : BitmapImage(shapes, sizes[i], bits[i]);
+        if (images[i].empty())
+            return false;
+        out.push_back((char)(sizes[i] & 0xff)); // 0 stands for 256
+        out.push_back((char)(sizes[i] & 0xff));
         out.push_back(0); // 256 colours or more
         out.push_back(0);
         Put16(&out, 1);

@@ -9,6 +9,7 @@
 #include "script/interpreter.h"
 #include "script/variables.h"
 #include "ui/language.h"
+#include "ui/controls.h"
 
 void LoadExpandedMessage(UINT id, char *buffer, size_t capacity)
 {
@@ -106,8 +107,7 @@ void ExpandDialogTexts(HWND dialog)
 
 bool CheckAbsolutePath(HWND page, int editId, char *buffer)
 {
-    buffer[0] = 0;
-    GetDlgItemTextA(page, editId, buffer, kPathSize);
+    GetItemText(page, editId, buffer, kPathSize);
     StripBackslashes(buffer);
     if (!PathIsRelativeA(buffer) || PathIsNetworkPathA(buffer))
         return true;

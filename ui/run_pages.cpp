@@ -208,7 +208,7 @@ static void OfferChoice(HWND page, int id, const char *offered, const char *sele
 static void ShowLeftovers(HWND page)
 {
     char path[kPathSize] = "";
-    GetDlgItemTextA(page, IDC_FOLDER_LINK, path, sizeof path);
+    GetItemText(page, IDC_FOLDER_LINK, path, sizeof path);
     if (LastErrorCode != kOk && PathExists(path)) {
         SendDlgItemMessageA(page, IDC_NOT_REMOVED, WM_SETFONT, (WPARAM)BoldFont, FALSE);
         FolderLink.Create(page, IDC_FOLDER_LINK, nullptr, 0);

@@ -52,7 +52,7 @@ static void ShowDataFolder(HWND page)
     memset(&record, 0, sizeof record);
     char folder[kPathSize] = "";
     if (ReadProductRecord(program, &record) && ConfigFolderFor(program, folder, sizeof folder))
-        SetDlgItemTextA(page, IDC_DATA_FOLDER, folder);
+        SetItemText(page, IDC_DATA_FOLDER, folder);
 }
 
 static void WelcomeNext(HWND page)
@@ -87,7 +87,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         } else {
             char description[kTextSize];
             DescriptionText(description, sizeof description);
-            SetDlgItemTextA(page, IDC_DESCRIPTION, description);
+            SetItemText(page, IDC_DESCRIPTION, description);
         }
         return TRUE;
     }
@@ -126,7 +126,7 @@ static bool ShowLicense(HWND page)
         LeaveWizard(kExitFailed);
         return false;
     }
-    SetDlgItemTextA(page, IDC_LICENSE_TEXT, (const char *)text);
+    SetItemText(page, IDC_LICENSE_TEXT, (const char *)text);
     free(text);
     return true;
 }
@@ -170,7 +170,7 @@ static void FillFromVariable(HWND page, int editId, const char *name)
         ShowMessage(page, IDS_CRITICAL_ERROR, MB_OK | MB_ICONHAND);
         return;
     }
-    SetDlgItemTextA(page, editId, value);
+    SetItemText(page, editId, value);
 }
 
 // A switch variable's number, with `missing` for a variable that is not defined.

@@ -25,15 +25,53 @@ static void CreatePage(HWND frame, int templateId, DLGPROC procedure)
         CreateDialogIndirectParamW((HINSTANCE)Instance, page, frame, procedure, 0);
 }
 
+enum { kMsgDpiChanged = 0x02E0 }; // WM_DPICHANGED, sent when the wizard moves to another scale
+
+// The shared fonts of before and the ones made for the new scale, in the same order.
+struct FontSwap {
+    void *before[4];
+    void *after[4];
+};
+
+static BOOL CALLBACK SwapFont(HWND child, LPARAM swap)
+{
+    FontSwap *fonts = (FontSwap *)swap;
+    HFONT font = (HFONT)SendMessageW(child, WM_GETFONT, 0, 0);
+    for (int i = 0; i < 4; i++)
+        if (font && font == (HFONT)fonts->before[i])
+            SendMessageW(child, WM_SETFONT, (WPARAM)fonts->after[i], FALSE);
+    return TRUE;
+}
+
+// Follows the wizard onto a monitor of another scale: the shared fonts are made anew for its
+// DPI and every control that had one of them gets its new one. The dialog manager scales the
+// windows themselves; the banner and the link then size themselves.
+static void FollowDpi(HWND frame, unsigned dpi)
+{
+    FontSwap fonts = {{TitleFont, TextFont, BoldFont, LinkFont}, {}};
+    TitleFont = TextFont = BoldFont = LinkFont = nullptr;
+    CreateSharedFonts(dpi);
+    void *made[4] = {TitleFont, TextFont, BoldFont, LinkFont};
+    CopyMemory(fonts.after, made, sizeof made);
+    EnumChildWindows(frame, SwapFont, (LPARAM)&fonts);
+    for (void *font : fonts.before)
+        if (font)
+            DeleteObject((HGDIOBJ)font);
+    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 static INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
         FrameWindow = frame;
+        // The fonts of start-up fit the system's scale; the wizard's monitor may have another.
+        if (!SharedFontsFit(WindowDpi(frame)))
+            FollowDpi(frame, WindowDpi(frame));
         ExpandDialogTexts(frame);
-        SetClassLongPtrA(frame, GCLP_HICON,
-                         (LONG_PTR)LoadIconA((HINSTANCE)Instance, MAKEINTRESOURCEA(IDI_SETUP)));
+        SetClassLongPtrW(frame, GCLP_HICON,
+                         (LONG_PTR)LoadIconW((HINSTANCE)Instance, MAKEINTRESOURCEW(IDI_SETUP)));
         CreatePage(frame, RunMode == 1 ? IDD_UNINSTALL_WELCOME : IDD_WELCOME, WelcomePageProc);
         return TRUE;
     case WM_COMMAND:
@@ -41,6 +79,9 @@ static INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam,
         if (CurrentPage)
             PostMessageA((HWND)CurrentPage, WM_COMMAND, wParam, lParam);
         return TRUE;
+    case kMsgDpiChanged:
+        FollowDpi(frame, HIWORD(wParam));
+        return FALSE; /* the dialog manager moves and scales the windows */
     }
     return FALSE;
 }
@@ -122,7 +163,9 @@ void InitPage(HWND page, PageControls *controls, int focusId)
     CurrentPage = page;
     pageOpenedAt = GetTickCount();
     ExpandDialogTexts(page);
-    SetDlgItemTextA(page, IDC_LINK, LinkText);
+    WCHAR linkText[kPathSize];
+    ToWide(LinkText, linkText, kPathSize);
+    SetDlgItemTextW(page, IDC_LINK, linkText);
     controls->link.Create(page, IDC_LINK, LinkTarget, 0);
     controls->banner.Create(page, IDC_BANNER, IDC_TITLE, IDC_SUBTITLE,
                             RunMode == 1 ? IDI_UNINSTALL : IDI_SETUP);

@@ -101,7 +101,7 @@ def check_image(path, signed_uninstaller):
           "%s: the certificate table does not end the file" % path)
     if signed_uninstaller:
         uninstall = group_icon(image, 102)
-        check(uninstall is not None and len(uninstall) == 90, "%s: no group 102" % path)
+        check(uninstall is not None and len(uninstall) == 6 + 12 * 14, "%s: no group 102" % path)
         check(group_icon(image, 101, 0) == uninstall,
               "%s: group 101, language 0, is not a copy of group 102" % path)
         check(group_icon(image, 101, 0x0C07) != uninstall, "%s: group 101 itself changed" % path)

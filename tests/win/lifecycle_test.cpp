@@ -114,7 +114,7 @@ TEST_F(Lifecycle, InstallAndUninstallTheSampleProduct)
     ASSERT_NE(image, nullptr);
     WORD austrian = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN);
     EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0), GroupIcon(image, IDI_UNINSTALL, austrian));
-    EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0).size(), 90u);
+    EXPECT_EQ(GroupIcon(image, IDI_SETUP, 0).size(), 6u + 12 * 14); // twelve images
     EXPECT_NE(GroupIcon(image, IDI_SETUP, austrian), GroupIcon(image, IDI_UNINSTALL, austrian));
     FreeLibrary(image);
     EXPECT_EQ(VersionText(Installed + "\\Uninstall.exe", "FileVersion"), "1.0.0.0");

@@ -48,22 +48,22 @@ TEST_F(Messages, StringTableHoldsTheTextsAsQuoted)
     EXPECT_NE(block, nullptr);
 }
 
-TEST_F(Messages, IconGroupsHoldSixImagesEach)
+TEST_F(Messages, IconGroupsHoldTwelveImagesEach)
 {
     for (int group : {IDI_SETUP, IDI_UNINSTALL}) {
         HRSRC found = FindResourceExA(nullptr, RT_GROUP_ICON, MAKEINTRESOURCEA(group),
                                       MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_AUSTRIAN));
         ASSERT_NE(found, nullptr) << group;
-        ASSERT_EQ(SizeofResource(nullptr, found), 90u);
+        ASSERT_EQ(SizeofResource(nullptr, found), 6u + 12 * 14);
         const uint8_t *dir = (const uint8_t *)LockResource(LoadResource(nullptr, found));
-        EXPECT_EQ(dir[4], 6);
-        const int sizes[6] = {48, 32, 16, 48, 32, 16};
-        const int bits[6] = {8, 8, 8, 32, 32, 32};
-        for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(dir[4], 12);
+        // A width of 0 stands for 256.
+        const int sizes[12] = {48, 32, 16, 48, 32, 16, 24, 64, 72, 96, 128, 0};
+        for (int i = 0; i < 12; i++) {
             const uint8_t *e = dir + 6 + 14 * i;
             EXPECT_EQ(e[0], sizes[i]);
-            EXPECT_EQ(e[6] | e[7] << 8, bits[i]);
-            EXPECT_EQ(e[12] | e[13] << 8, (group == IDI_SETUP ? 1 : 7) + i); // image ids
+            EXPECT_EQ(e[6] | e[7] << 8, i < 3 ? 8 : 32);
+            EXPECT_EQ(e[12] | e[13] << 8, (group == IDI_SETUP ? 1 : 13) + i); // image ids
         }
     }
 }

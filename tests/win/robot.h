@@ -177,7 +177,7 @@ class WizardRobot
 
     void Type(int id, const std::string &text)
     {
-        Send(Control(id), WM_SETTEXT, 0, (LPARAM)text.c_str());
+        Send(Control(id), WM_SETTEXT, 0, (LPARAM)Wide(text).c_str());
     }
 
     // Presses a button, or clicks a box or radio, as a person would: only when it is shown
@@ -333,7 +333,7 @@ class WizardRobot
     {
         DWORD_PTR result = 0;
         if (!window ||
-            !SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result))
+            !SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result))
             return -1;
         return (LRESULT)result;
     }
@@ -361,6 +361,14 @@ class WizardRobot
         char utf8[512 * 3] = "";
         WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
         return utf8;
+    }
+
+    // A text as the robot speaks it, UTF-8, as the windows hold it, UTF-16.
+    static std::wstring Wide(const std::string &text)
+    {
+        std::wstring wide(text.size() + 1, L'\0');
+        wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], (int)wide.size()));
+        return wide.empty() ? wide : wide.substr(0, wide.size() - 1);
     }
 
     static std::string ClassOf(HWND window)

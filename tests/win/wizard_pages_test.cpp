@@ -15,6 +15,7 @@
 #include "resources/resource.h"
 #include "script/phase_thread.h"
 #include "tests/win/robot.h"
+#include "ui/language.h"
 #include "ui/wizard.h"
 
 namespace
@@ -124,10 +125,11 @@ class WizardPages : public WindowsTest
     // early leaves the frame open: it is then ended, and the test fails.
     void Walk(const std::function<void(WizardRobot &)> &person)
     {
-        std::string caption = RunMode == 1 ? "Uninstall - E2E v1.0" : kCaption;
+        char caption[kTextSize] = "#SETUPMODE# - #PROGRAM# v#VERSION#";
+        ExpandVariables(caption, sizeof caption);
         const char *box = RunMode == 1 ? "Uninstall" : "Setup";
         std::thread robotThread([&] {
-            WizardRobot robot(caption.c_str(), box);
+            WizardRobot robot(caption, box);
             if (robot.Open())
                 person(robot);
             else
@@ -800,3 +802,203 @@ TEST_F(WizardPages, BannerAndLinkGeometry)
 }
 
 } // namespace
+
+namespace
+{
+
+// Why a control's text does not fit its rectangle at this scale; empty when it fits. Texts that
+// the control cuts on purpose (path and end ellipses) and what the person types are not
+// measured; multi-line statics may wrap.
+std::string Clipped(HWND control)
+{
+    char className[32] = "";
+    GetClassNameA(control, className, sizeof className);
+    LONG style = GetWindowLongA(control, GWL_STYLE);
+    bool isStatic = strcmp(className, "Static") == 0;
+    bool isButton = strcmp(className, "Button") == 0;
+    int kind = style & (isStatic ? SS_TYPEMASK : BS_TYPEMASK);
+    if ((!isStatic && !isButton) || !IsWindowVisible(control) ||
+        (isStatic && (kind != SS_LEFT || (style & SS_ELLIPSISMASK))))
+        return "";
+    WCHAR text[1024] = L"";
+    int length = GetWindowTextW(control, text, 1024);
+    if (length == 0)
+        return "";
+    RECT box;
+    GetClientRect(control, &box);
+    unsigned dpi = WindowDpi(control);
+    // Push buttons draw inside their edges, boxes and radios beside their mark.
+    int room = box.right;
+    if (isButton)
+        room -= kind <= BS_DEFPUSHBUTTON ? ScalePixels(8, dpi) : ScalePixels(17, dpi);
+    HDC dc = GetDC(control);
+    HGDIOBJ previous = SelectObject(dc, (HFONT)SendMessageW(control, WM_GETFONT, 0, 0));
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    RECT wrapped = {0, 0, box.right, 0};
+    DrawTextW(dc, text, length, &wrapped, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, previous);
+    ReleaseDC(control, dc);
+    char utf8[1024 * 3];
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::string what =
+        std::string(className) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" + utf8 + "\" ";
+    if (isStatic && extent.cx > room) {
+        if (wrapped.bottom > box.bottom || wrapped.right > box.right)
+            return what + "wraps to " + std::to_string(wrapped.bottom) + " pixels in " +
+                   std::to_string(box.bottom);
+        return "";
+    }
+    if (extent.cx > room || extent.cy > box.bottom)
+        return what + std::to_string(extent.cx) + " x " + std::to_string(extent.cy) +
+               " pixels in " + std::to_string(room) + " x " + std::to_string(box.bottom);
+    return "";
+}
+
+// The banner's title and subtitle against their rectangles, in the banner's fonts.
+std::string BannerClipped(const CBannerWnd &banner)
+{
+    std::string found;
+    const WCHAR *texts[] = {banner.title, banner.subtitle};
+    const RECT *rects[] = {&banner.titleRect, &banner.subtitleRect};
+    void *fonts[] = {TitleFont, TextFont};
+    HDC dc = GetDC(banner.window);
+    for (int i = 0; i < 2; i++) {
+        HGDIOBJ previous = SelectObject(dc, (HFONT)fonts[i]);
+        SIZE extent = {0, 0};
+        GetTextExtentPoint32W(dc, texts[i], (int)wcslen(texts[i]), &extent);
+        SelectObject(dc, previous);
+        if (extent.cx > rects[i]->right - rects[i]->left ||
+            extent.cy > rects[i]->bottom - rects[i]->top)
+            found += (i == 0 ? "banner title " : "banner subtitle ") + std::to_string(extent.cx) +
+                     " x " + std::to_string(extent.cy) + "; ";
+    }
+    ReleaseDC(banner.window, dc);
+    return found;
+}
+
+BOOL CALLBACK CollectClipped(HWND control, LPARAM found)
+{
+    std::string clipped = Clipped(control);
+    if (!clipped.empty())
+        *(std::string *)found += clipped + "; ";
+    return TRUE;
+}
+
+PageControls MeasuredControls;
+INT_PTR CALLBACK MeasuredPageProc(HWND page, UINT message, WPARAM, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        InitPage(page, &MeasuredControls);
+    return message == WM_INITDIALOG;
+}
+
+} // namespace
+
+// Run by NoTextIsClippedAtAnyScale in a process of its own at each scale (SETUP_TEST_DPI): every
+// page of both modes in every language made from its template in a frame, as the wizard makes it,
+// and every text measured against its control; the banner's title is drawn 16 pixels high at 96 DPI
+// and scales with the display, as does its icon.
+TEST_F(WizardPages, DISABLED_PagesFitTheirTexts)
+{
+    char wanted[16] = "";
+    GetEnvironmentVariableA("SETUP_TEST_DPI", wanted, sizeof wanted);
+    HWND frame = CreateDialogIndirectParamW((HINSTANCE)Instance, LanguageDialog(IDD_FRAME), nullptr,
+                                            MeasuredPageProc, 0);
+    ASSERT_NE(frame, nullptr);
+    unsigned dpi = WindowDpi(frame);
+    if (wanted[0]) {
+        EXPECT_EQ(dpi, (unsigned)atoi(wanted)) << "the scale set for this run";
+    }
+    CreateSharedFonts(dpi);
+    LOGFONTW title;
+    GetObjectW((HFONT)TitleFont, sizeof title, &title);
+    EXPECT_EQ(title.lfHeight, 16 * (int)dpi / 96);
+    FrameWindow = frame;
+    const int pages[] = {
+        IDD_WELCOME, IDD_LICENSE,           IDD_DIRECTORY,          IDD_PROGRESS,
+        IDD_FINISH,  IDD_UNINSTALL_WELCOME, IDD_UNINSTALL_PROGRESS, IDD_UNINSTALL_FINISH};
+    for (int language :
+         {1033, 1031, 1036, 3082, 1040, 1046, 1043, 1045, 1049, 1041, 2052, 1042, 1055}) {
+        ASSERT_EQ(ChooseLanguage(language), language);
+        for (int id : pages) {
+            char mode[kTextSize];
+            LoadLanguageString(id >= IDD_UNINSTALL_WELCOME ? IDS_MODE_UNINSTALL : IDS_MODE_SETUP,
+                               mode, sizeof mode);
+            SetVariable("#SETUPMODE#", mode);
+            HWND page = CreateDialogIndirectParamW((HINSTANCE)Instance, LanguageDialog(id), frame,
+                                                   MeasuredPageProc, 0);
+            ASSERT_NE(page, nullptr) << id;
+            std::string found = BannerClipped(MeasuredControls.banner);
+            EnumChildWindows(page, CollectClipped, (LPARAM)&found);
+            EXPECT_EQ(found, "") << "page " << id << " in " << language << " at " << dpi << " DPI";
+            ShowWindow(frame, SW_SHOWNOACTIVATE);
+            UpdateWindow(MeasuredControls.banner.window);
+            EXPECT_EQ(MeasuredControls.banner.iconSize, 48 * (int)dpi / 96);
+            DestroyWindow(page);
+        }
+    }
+    ChooseLanguage(1033);
+    MeasuredControls.banner.Destroy();
+    MeasuredControls.link.Destroy();
+    DestroyWindow(frame);
+    FrameWindow = nullptr;
+}
+
+// The layout check above at 96, 144 and 192 DPI, each in a process started after the scale was
+// set in the registry, where Wine reads it at a process's start.
+TEST_F(WizardPages, NoTextIsClippedAtAnyScale)
+{
+    HKEY desktop;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, &desktop),
+              ERROR_SUCCESS);
+    DWORD before = 0, size = sizeof before;
+    bool had = RegQueryValueExA(desktop, "LogPixels", nullptr, nullptr, (BYTE *)&before, &size) ==
+               ERROR_SUCCESS;
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    for (DWORD dpi : {96, 144, 192}) {
+        RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, (const BYTE *)&dpi, sizeof dpi);
+        SetEnvironmentVariableA("SETUP_TEST_DPI", std::to_string(dpi).c_str());
+        EXPECT_EQ(RunProgram(self,
+                             "--gtest_also_run_disabled_tests "
+                             "--gtest_filter=WizardPages.DISABLED_PagesFitTheirTexts",
+                             Folder),
+                  0u)
+            << dpi << " DPI";
+    }
+    SetEnvironmentVariableA("SETUP_TEST_DPI", nullptr);
+    if (had)
+        RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, (const BYTE *)&before, sizeof before);
+    else
+        RegDeleteValueA(desktop, "LogPixels");
+    RegCloseKey(desktop);
+}
+
+// A product name beyond the system's code page, set by the script in UTF-8, reaches the
+// caption, the banner and the page texts exactly, and what the person leaves in an edit comes
+// back into the variables exactly.
+TEST_F(WizardPages, WideTextsReachTheControls)
+{
+    SetVariable("#PROGRAM#", "予定表 Łódź");
+    std::string folder = Path("ソフト\\予定表");
+    SetVariable("#INSTALLPATH#", folder.c_str());
+    Walk([&](WizardRobot &robot) {
+        ASSERT_TRUE(robot.On(kWelcomePage));
+        EXPECT_EQ(robot.Caption(), "Setup - 予定表 Łódź v1.0");
+        EXPECT_STREQ(WelcomeControls.banner.title, L"予定表 Łódź v1.0 Setup Wizard");
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kLicensePage));
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kDirectoryPage));
+        EXPECT_EQ(robot.Text(IDC_INFO),
+                  "Select the folder where you would like 予定表 Łódź to be installed:");
+        EXPECT_EQ(robot.Text(IDC_INSTALL_PATH), folder);
+        robot.Type(IDC_INSTALL_PATH, folder + "\\€");
+        robot.Press(IDOK);
+        ASSERT_TRUE(robot.On(kFinishPage));
+        robot.Press(IDOK);
+    });
+    EXPECT_EQ(Variable("#INSTALLPATH#"), folder + "\\€");
+}
