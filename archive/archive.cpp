@@ -147,8 +147,8 @@ bool HoldEngineFile(void)
     CloseArchive();
     engineFileHeld = false;
     // Nobody may write, rename or delete the file while this run reads its archive from it.
-    HANDLE file = Sys.CreateFileU(EngineFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = Sys.CreateFileU(EngineFilePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE && !IsRunningImage(file)) {
         CloseHandle(file);
         file = INVALID_HANDLE_VALUE;
@@ -373,7 +373,7 @@ static int WritePackedEntryTo(HANDLE out, const ArchiveIndexEntry *entry, const 
     int result = ReadPackedEntry(entry, WriteToFile, out);
     CloseHandle(out);
     if (result != kOk)
-        Sys.DeleteFileA(destination); /* best effort */
+        Sys.DeleteFileU(destination); /* best effort */
     return result;
 }
 

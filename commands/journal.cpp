@@ -421,7 +421,7 @@ static bool Gone(const char *path)
 // A kept file whose place is held by a program goes back when Windows next starts.
 static bool PutBackAtRestart(const JournalStep *step)
 {
-    if (!ReplaceAtRestart(step->backup, step->path))
+    if (PathThroughLink(step->path) || !ReplaceAtRestart(step->backup, step->path))
         return false;
     Note("Put back when Windows restarts: %s, kept until then as %s", step->path, step->backup);
     return true;

@@ -296,15 +296,15 @@ static bool PlaceHelper(PlacedHelper *helper)
     // Open for listing, whose sharing counts: without delete sharing nobody may rename it.
     helper->heldFolder =
         Sys.CreateFileU(helper->folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (helper->heldFolder == INVALID_HANDLE_VALUE || !IsPlainFolder(helper->heldFolder) ||
         !FormatText(helper->library, sizeof helper->library, "%s\\SetupLib.dll", helper->folder) ||
         WriteWholeFile(helper->library, bytes, size) != kOk)
         goto done;
     helper->heldLibrary =
         Sys.CreateFileU(helper->library, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     placed =
         helper->heldLibrary != INVALID_HANDLE_VALUE && HoldsBytes(helper->heldLibrary, bytes, size);
 done:

@@ -233,7 +233,7 @@ void OpenExtraFiles(void)
     extraFileHandles = (HANDLE *)malloc(sizeof *extraFileHandles * (size_t)ExtraFileCount);
     for (int i = 0; extraFileHandles && i < ExtraFileCount; i++)
         extraFileHandles[i] = Sys.CreateFileU(ExtraFiles[i], GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Copies the open file `source` to `destination`, created or replaced. Best effort.

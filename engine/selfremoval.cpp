@@ -130,9 +130,9 @@ static void StartRemoval(const char *const *files, int fileCount, const char *co
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (fits && CreateProcessU(nullptr, command, nullptr, nullptr, FALSE,
-                               CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, nullptr, system, &startup,
-                               &process)) {
+    if (fits && Sys.CreateProcessU(nullptr, command, nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW | IDLE_PRIORITY_CLASS, nullptr, system,
+                                   &startup, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return;
@@ -165,7 +165,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     // From here until the copy runs, nobody may change or replace it: it is opened without
     // sharing writes or deletion, and only what then reads as this very program is started.
     held = Sys.CreateFileU(copy, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE || !SameAsEngineFile(held))
         goto done;
     // Its own file is read no more: let go of it, so that it can be moved.

@@ -57,7 +57,7 @@ TEST_F(Compressed, InstallsAsTheStoredSetupAndUninstalls)
     ForgetSampleProducts();
     std::string installed = Path("Tool");
     ASSERT_EQ(Install(Packed, installed), 0u);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     for (const char *name : kInstalledFiles) {
         std::string file = installed + "\\" + name;
         EXPECT_TRUE(Exists(file)) << name;

@@ -142,7 +142,7 @@ TEST_F(GuardedInstall, ARunningSetupRenamedAndReplacedInstallsItsOwnFiles)
     EXPECT_EQ(RunProgram(setup, "C:\\Tool", Folder), 0u);
     EXPECT_EQ(ReadFileText(setup + ".swap"), "renamed no, replaced no");
     EXPECT_EQ(ReadFileText(setup), original);
-    EXPECT_EQ(ReadFileText(setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(ReadFileText("C:\\Tool\\EULA.txt"),
               ReadFileText(std::string("Z:") + SOURCE_DIR + "\\samples\\tool\\EULA.txt"));
     std::string uninstaller = ReadFileText("C:\\Tool\\Uninstall.exe");

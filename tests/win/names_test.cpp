@@ -155,6 +155,13 @@ TEST(UnicodeNames, InstallAndRemoveAsWritten)
     CreateDirectoryW(Wide(downloads).c_str(), nullptr);
 
     std::string bom = "\xEF\xBB\xBF";
+    // The run speaks the prefix's language: Japanese under code page 932.
+    std::string finished = codePage == 932 ? "\xE3\x82\xBB\xE3\x83\x83\xE3\x83\x88\xE3\x82\xA2"
+                                             "\xE3\x83\x83\xE3\x83\x97\xE3\x81\xAF\xE6\xAD\xA3"
+                                             "\xE5\xB8\xB8\xE3\x81\xAB\xE5\xAE\x8C\xE4\xBA\x86"
+                                             "\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"
+                                             "\xE3\x80\x82\r\n"
+                                           : "Setup finished successfully!\r\n";
     struct Case {
         const char *what;
         UINT codePage; // 0: under both
@@ -186,7 +193,7 @@ TEST(UnicodeNames, InstallAndRemoveAsWritten)
             ASSERT_EQ(CopyWide(work + "\\E2ESetup.exe", setup), setup);
         }
         ASSERT_EQ(RunWide(setup, "\"" + c.folder + "\""), 0u) << ReadWideFile(setup + ".log");
-        EXPECT_EQ(ReadWideFile(setup + ".log"), bom + "Setup finished successfully!\r\n");
+        EXPECT_EQ(ReadWideFile(setup + ".log"), bom + finished);
         // Nothing beside the folder (no stray part of its name); each file in exactly it.
         std::string parent = c.folder.substr(0, c.folder.rfind('\\'));
         bool root = parent.size() == 2;

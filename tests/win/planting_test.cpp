@@ -152,7 +152,7 @@ TEST_F(Planting, ABareProgramNameIsTheSystems)
     PlantProgram(Path("regsvr32.exe"));
     PlantProgram(current + "\\regsvr32.exe");
     ASSERT_EQ(RunProgram(Setup, "\"" + Target + "\"", current), 0u);
-    EXPECT_EQ(ReadFileText(Setup + ".log"), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Setup + ".log"), "Setup finished successfully!\r\n");
     EXPECT_EQ(MarksIn(Folder), "");
     EXPECT_EQ(MarksIn(current), "");
 }

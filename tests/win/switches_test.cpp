@@ -144,7 +144,7 @@ TEST_F(Switches, TheSampleInstallsAndUninstallsWithSwitchesAlone)
     EXPECT_TRUE(Exists(installed + "\\Uninstall.exe")) << "a refused removal removes nothing";
     EXPECT_EQ(RunProgram(installed + "\\Uninstall.exe", "/S /LOG=" + log, Folder), 0u);
     EXPECT_TRUE(WaitFor([&] { return !Exists(installed); })) << NamesMatching(installed + "\\*");
-    EXPECT_EQ(ReadFileText(log), "Uninstall finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(log), "Uninstall finished successfully!\r\n");
 }
 
 } // namespace

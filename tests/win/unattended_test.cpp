@@ -120,7 +120,7 @@ TEST_F(Unattended, AGuardNameTakenFirstByAnotherProgramDoesNotStopTheSetup)
     }));
     EXPECT_EQ(RunProgram(Setup, "\"" + Target + "\"", Folder), 0u);
     EXPECT_TRUE(Exists(Target));
-    EXPECT_EQ(ReadFileText(Log), "Setup finished successfully!\r\n");
+    EXPECT_EQ(ReadLog(Log), "Setup finished successfully!\r\n");
 }
 
 // The uninstaller of a product whose setup runs waits its turn in the same way.
