@@ -249,13 +249,17 @@ class WizardRobot
     // back to the control that had it, should another program have taken it meanwhile.
     bool Activate(DWORD timeoutMs = 5000)
     {
-        SetForegroundWindow(Frame);
+        // Asked again while it is not active: a window of another suite on the same display
+        // may take the foreground in between.
         return Poll(timeoutMs, [this] {
             GUITHREADINFO info = {};
             info.cbSize = sizeof info;
-            return GetForegroundWindow() == Frame &&
-                   GetGUIThreadInfo(GetWindowThreadProcessId(Frame, nullptr), &info) &&
-                   info.hwndActive == Frame;
+            bool active = GetForegroundWindow() == Frame &&
+                          GetGUIThreadInfo(GetWindowThreadProcessId(Frame, nullptr), &info) &&
+                          info.hwndActive == Frame;
+            if (!active)
+                SetForegroundWindow(Frame);
+            return active;
         });
     }
 
