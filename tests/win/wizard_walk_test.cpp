@@ -11,6 +11,7 @@
 #include "commands/record.h"
 #include "resources/resource.h"
 #include "tests/win/robot.h"
+#include "ui/language.h"
 
 namespace
 {
@@ -397,10 +398,23 @@ TEST_F(WizardWalk, DISABLED_Screenshots)
     // The title bar's close box is a character of the Marlett font.
     ASSERT_TRUE(FontInstalled("Marlett")) << "the close box would show a letter";
 
+    // The wizard speaks the prefix's language (scripts/screenshots also walks in German and
+    // Japanese): its captions and status lines are the engine's own texts of that language.
+    ChooseLanguage(0);
+    auto text = [](unsigned id, const std::string &argument = "") {
+        char format[512];
+        char line[1024];
+        LoadLanguageString(id, format, sizeof format);
+        snprintf(line, sizeof line, format, argument.c_str());
+        return std::string(argument.empty() ? format : line);
+    };
+    const std::string setupMode = text(IDS_MODE_SETUP);
+    const std::string uninstallMode = text(IDS_MODE_UNINSTALL);
+
     HANDLE registration = CreateMutexA(nullptr, TRUE, "VeltranoToolRegistration");
     ASSERT_NE(registration, nullptr);
     StartSetup();
-    WizardRobot robot("Setup - Tool v3.1.3", "Setup");
+    WizardRobot robot((setupMode + " - Tool v3.1.3").c_str(), setupMode.c_str());
     ASSERT_TRUE(robot.Open());
     ASSERT_TRUE(robot.On(kWelcomePage));
     Photograph(robot, "1-welcome");
@@ -413,7 +427,8 @@ TEST_F(WizardWalk, DISABLED_Screenshots)
     Photograph(robot, "3-directory");
     robot.Press(IDOK);
     ASSERT_TRUE(robot.On(kProgressPage));
-    std::string registering = "Executing: \"" + DefaultFolder + "\\Tool.exe\" /register";
+    std::string registering =
+        text(IDS_STATUS_EXECUTE, "\"" + DefaultFolder + "\\Tool.exe\" /register");
     EXPECT_TRUE(WaitFor([&] { return robot.Text(IDC_STATUS) == registering; }))
         << robot.Text(IDC_STATUS);
     Photograph(robot, "4-progress");
@@ -428,7 +443,7 @@ TEST_F(WizardWalk, DISABLED_Screenshots)
     EXPECT_EQ(ExitCode(), 0u);
 
     Start(DefaultFolder + "\\Uninstall.exe", DefaultFolder);
-    WizardRobot uninstall("Uninstall - Tool v3.1.3", "Uninstall");
+    WizardRobot uninstall((uninstallMode + " - Tool v3.1.3").c_str(), uninstallMode.c_str());
     ASSERT_TRUE(uninstall.Open());
     ASSERT_TRUE(uninstall.On(kUninstallWelcomePage));
     Photograph(uninstall, "6-uninstall-welcome");
@@ -438,8 +453,9 @@ TEST_F(WizardWalk, DISABLED_Screenshots)
     ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
     uninstall.Press(IDOK);
     ASSERT_TRUE(uninstall.On(kUninstallProgressPage));
-    EXPECT_TRUE(WaitFor([&] { return uninstall.Text(IDC_STATUS) == "Deleting file: " + program; }))
-        << uninstall.Text(IDC_STATUS);
+    EXPECT_TRUE(WaitFor([&] {
+        return uninstall.Text(IDC_STATUS) == text(IDS_STATUS_DELETE_FILE, program);
+    })) << uninstall.Text(IDC_STATUS);
     Photograph(uninstall, "7-uninstall-progress");
     CloseHandle(inUse);
     ASSERT_TRUE(uninstall.On(kUninstallFinishPage, 30000));
