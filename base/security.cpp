@@ -205,7 +205,9 @@ done:
 
 HANDLE HoldOwnFolder(const char *path)
 {
-    HANDLE folder = OpenFolder(path, READ_CONTROL | FILE_READ_ATTRIBUTES);
+    // Listing access: the sharing of a handle without data access is not checked, and would not
+    // keep anybody from renaming the folder.
+    HANDLE folder = OpenFolder(path, FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES);
     if (folder != INVALID_HANDLE_VALUE &&
         (!IsPlainFolder(folder) ||
          (RunsElevated() && !TrustedObject(folder, SE_FILE_OBJECT, true)))) {

@@ -595,22 +595,12 @@ int LoadStringU(HINSTANCE instance, UINT id, LPSTR out, int capacity)
 
 char *CommandLineU(void)
 {
-    size_t length;
-    char *text;
-    if (Sys.wide) {
-        const WCHAR *wide = GetCommandLineW();
-        length = wcslen(wide) * 3 + 1;
-        text = (char *)malloc(length);
-        if (text && !TextFromWide(wide, text, length)) {
-            free(text);
-            return nullptr;
-        }
-        return text;
-    }
-    const char *narrow = GetCommandLineA();
-    length = strlen(narrow) * 3 + 1;
-    text = (char *)malloc(length);
-    if (text && !TextFromCodePage(narrow, text, length)) {
+    const WCHAR *wide = Sys.wide ? GetCommandLineW() : nullptr;
+    const char *narrow = Sys.wide ? nullptr : GetCommandLineA();
+    size_t length = (wide ? wcslen(wide) : strlen(narrow)) * 3 + 1;
+    char *text = (char *)malloc(length);
+    if (text &&
+        !(wide ? TextFromWide(wide, text, length) : TextFromCodePage(narrow, text, length))) {
         free(text);
         return nullptr;
     }

@@ -248,15 +248,6 @@ static bool HoldsBytes(HANDLE file, const uint8_t *bytes, uint32_t size)
     return same;
 }
 
-// True when the open handle is a folder itself, not a link to one.
-static bool IsPlainFolder(HANDLE folder)
-{
-    BY_HANDLE_FILE_INFORMATION information;
-    return GetFileInformationByHandle(folder, &information) &&
-           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Deletes what PlaceHelper left, once nothing holds it any more.
 static void RemoveHelper(PlacedHelper *helper)
 {
@@ -293,12 +284,8 @@ static bool PlaceHelper(PlacedHelper *helper)
     if (!bytes || !EngineTempFolder(temp, sizeof temp) || !AppendText(temp, sizeof temp, "\\") ||
         !CreateNewGuardedFolder(temp, "VTL", helper->folder, sizeof helper->folder))
         goto done;
-    // Open for listing, whose sharing counts: without delete sharing nobody may rename it.
-    helper->heldFolder =
-        Sys.CreateFileU(helper->folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (helper->heldFolder == INVALID_HANDLE_VALUE || !IsPlainFolder(helper->heldFolder) ||
+    helper->heldFolder = HoldOwnFolder(helper->folder);
+    if (helper->heldFolder == INVALID_HANDLE_VALUE ||
         !FormatText(helper->library, sizeof helper->library, "%s\\SetupLib.dll", helper->folder) ||
         WriteWholeFile(helper->library, bytes, size) != kOk)
         goto done;

@@ -123,20 +123,10 @@ static bool Schedule(const char *source, const char *destination)
     return Sys.MoveFileExU(source, destination, flags) != FALSE;
 }
 
-bool DeleteAtRestart(const char *path)
-{
-    void *list = deletions;
-    if (!Room(&list, deletionCount, &deletionCapacity, sizeof *deletions))
-        return false;
-    deletions = (char(*)[kPathSize])list;
-    if (!Schedule(path, nullptr))
-        return false;
-    CopyText(deletions[deletionCount++], kPathSize, path);
-    Note("In use: %s is deleted when Windows restarts", path);
-    return true;
-}
-
-bool ReplaceAtRestart(const char *source, const char *destination)
+// Schedules the step, keeps `leaving` (the file that leaves its folder then) and notes the step
+// about `named`.
+static bool ScheduleAndNote(const char *source, const char *destination, const char *leaving,
+                            const char *format, const char *named)
 {
     void *list = deletions;
     if (!Room(&list, deletionCount, &deletionCapacity, sizeof *deletions))
@@ -144,9 +134,21 @@ bool ReplaceAtRestart(const char *source, const char *destination)
     deletions = (char(*)[kPathSize])list;
     if (!Schedule(source, destination))
         return false;
-    CopyText(deletions[deletionCount++], kPathSize, source); /* it leaves its folder */
-    Note("In use: %s is replaced when Windows restarts", destination);
+    CopyText(deletions[deletionCount++], kPathSize, leaving);
+    Note(format, named);
     return true;
+}
+
+bool DeleteAtRestart(const char *path)
+{
+    return ScheduleAndNote(path, nullptr, path, "In use: %s is deleted when Windows restarts",
+                           path);
+}
+
+bool ReplaceAtRestart(const char *source, const char *destination)
+{
+    return ScheduleAndNote(source, destination, source,
+                           "In use: %s is replaced when Windows restarts", destination);
 }
 
 static bool Scheduled(const char *path)

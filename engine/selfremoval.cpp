@@ -16,7 +16,6 @@
 const char kTemporaryCopy[] = "_VTUItmp.exe";
 
 enum {
-    kFolderAttempts = 100,
     kRemovalTries = 100000, // del attempts of the removal command; it ends at the first success
     kCommandSize = 2048,
 };
@@ -30,26 +29,16 @@ static bool RemovalRan(DWORD code)
 
 // A new folder of this run in `parent`, made for the system and administrators only and held
 // open (*held) so that nobody can rename it or put another in its place, after it was checked
-// through that handle to be the folder made. The name only has to be new: a name that is taken
-// (by an earlier run, or by anyone else) is passed over, never reused.
-static bool MakeRunFolder(const char *parent, const char *format, char *folder, size_t capacity,
+// through that handle to be the folder made.
+static bool MakeRunFolder(const char *parent, const char *prefix, char *folder, size_t capacity,
                           HANDLE *held)
 {
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < kFolderAttempts; attempt++) {
-        DWORD tag = seed ^ (attempt * 0x9E3779B9u);
-        if (!FormatText(folder, capacity, format, parent, (unsigned long)tag))
-            return false;
-        if (CreateGuardedFolder(folder)) {
-            *held = HoldOwnFolder(folder);
-            if (*held != INVALID_HANDLE_VALUE)
-                return true;
-            return false; /* not what was made: somebody else's, left alone */
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-    }
-    return false;
+    char within[kPathSize];
+    if (!FormatText(within, sizeof within, "%s\\", parent) ||
+        !CreateNewGuardedFolder(within, prefix, folder, capacity))
+        return false;
+    *held = HoldOwnFolder(folder); /* not what was made: somebody else's, left alone */
+    return *held != INVALID_HANDLE_VALUE;
 }
 
 // Moves the running uninstaller's own file out of the installation folder, so that the uninstall
@@ -71,7 +60,7 @@ static void MoveOutOfTheWay(char *moved, char *movedFolder, size_t capacity, HAN
         (slash = strrchr(parent, '\\')) &&
         (*slash = 0, (slash = strrchr(parent, '\\')) != nullptr)) {
         *slash = 0;
-        if (MakeRunFolder(parent, "%s\\~VTU%08lX", movedFolder, capacity, held) &&
+        if (MakeRunFolder(parent, "~VTU", movedFolder, capacity, held) &&
             FormatText(moved, capacity, "%s%s", movedFolder, name) &&
             MoveFileU(EngineFilePath, moved))
             return;
@@ -156,7 +145,7 @@ int RelaunchFromTemporaryFolder(const char *arguments, DWORD *exitCode)
     SHELLEXECUTEINFOA start;
     int result = kRelaunchFailed;
     if (!EngineTempFolder(temp, sizeof temp) ||
-        !MakeRunFolder(temp, "%s\\VTU%08lX", folder, sizeof folder, &heldFolder))
+        !MakeRunFolder(temp, "VTU", folder, sizeof folder, &heldFolder))
         return kRelaunchFailed;
     // The copy is written from the file this process holds, never read again by its name.
     if (!FormatText(copy, sizeof copy, "%s\\%s", folder, kTemporaryCopy) ||
