@@ -267,9 +267,7 @@ static int ReadPackedEntry(const ArchiveIndexEntry *entry,
     }
     if (!r->input)
         r->input = (uint8_t *)malloc(kCopyBlock);
-    if (!r->output)
-        r->output = (uint8_t *)malloc(kCopyBlock);
-    if (!r->workspace || !r->input || !r->output)
+    if (!r->workspace || !r->input)
         return kErrArchive;
     r->readAt = ReadEngineAt;
     r->context = EngineFile;

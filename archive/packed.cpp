@@ -52,8 +52,9 @@ int ReadPackedBytes(PackedReader *r, uint32_t block, uint32_t offset, uint32_t s
         uint32_t want = end - r->decoded < r->bufferSize ? end - r->decoded : r->bufferSize;
         size_t used = 0;
         size_t made = 0;
-        int status = ZstdDecode(&r->decoder, r->input + r->inAt, r->inCount - r->inAt, &used,
-                                r->output, want, &made);
+        const uint8_t *bytes;
+        int status = ZstdDecodeInPlace(&r->decoder, r->input + r->inAt, r->inCount - r->inAt, &used,
+                                       want, &bytes, &made);
         r->inAt += (uint32_t)used;
         if (status < 0 || (status == kZstdFrameDone && r->decoded + made < end) ||
             (used == 0 && made == 0)) {
@@ -77,7 +78,7 @@ int ReadPackedBytes(PackedReader *r, uint32_t block, uint32_t offset, uint32_t s
                 break;
             r->verified = true;
         }
-        result = take(context, r->output + skip, (uint32_t)made - skip);
+        result = take(context, bytes + skip, (uint32_t)made - skip);
     }
     if (result != kOk)
         r->block = kStoredEntry;

@@ -18,8 +18,7 @@ struct PackedReader {
     size_t window;   // the catalogue's window
     void *workspace; // ZstdWorkspaceSize(window) bytes
     size_t workspaceSize;
-    uint8_t *input; // `bufferSize` bytes each
-    uint8_t *output;
+    uint8_t *input; // `bufferSize` bytes
     uint8_t *spare; // only used within one call: may be shared with other work
     uint32_t bufferSize;
     // The decoding of the block last read, kept from one read to the next: entries read in

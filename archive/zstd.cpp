@@ -80,14 +80,33 @@ inline uint64_t HashMerge(uint64_t acc, uint64_t v)
 
 // ---------------------------------------------------------------------------------------------
 // The backward bitstream of the entropy-coded parts: the last byte's highest set bit marks the
-// end; bits are read from there towards the first byte. `bits` holds the 8 bytes at `p`,
-// `used` counts the bits already read from its top. Reading past the first byte yields zeros
-// and shows as used > 64 with p == start.
+// end; bits are read from there towards the first byte. `bits` holds the machine word at `p`
+// (on a 32-bit target a 64-bit shift costs several instructions), `used` counts the bits
+// already read from its top. Reading past the first byte yields zeros and shows as
+// used > kWordBits with p == start.
+
+#ifdef ZSTD_WORD32 // the 32-bit targets' reader, for testing it on a 64-bit host
+typedef uint32_t BitWord;
+#else
+typedef size_t BitWord;
+#endif
+enum {
+    kWordBytes = sizeof(BitWord),
+    kWordBits = kWordBytes * 8,
+    kRefilled = kWordBits - 7, // bits a refill leaves at least, away from the stream's start
+};
+
+inline BitWord LoadWord(const uint8_t *p)
+{
+    BitWord v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
 
 struct BackBits {
     const uint8_t *start;
     const uint8_t *p;
-    uint64_t bits;
+    BitWord bits;
     unsigned used;
 };
 
@@ -97,27 +116,28 @@ bool BackBegin(BackBits *b, const uint8_t *src, size_t size)
         return false;
     unsigned pad = 8 - HighBit(src[size - 1]);
     b->start = src;
-    if (size >= 8) {
-        b->p = src + size - 8;
-        b->bits = Load64(b->p);
+    if (size >= kWordBytes) {
+        b->p = src + size - kWordBytes;
+        b->bits = LoadWord(b->p);
         b->used = pad;
     } else {
-        uint64_t v = 0;
+        BitWord v = 0;
         for (size_t i = 0; i < size; i++)
-            v |= (uint64_t)src[i] << (8 * i);
+            v |= (BitWord)src[i] << (8 * i);
         b->p = src;
         b->bits = v; // as if zero bytes, already read, came before the stream's end
-        b->used = pad + 8 * (unsigned)(8 - size);
+        b->used = pad + 8 * (unsigned)(kWordBytes - size);
     }
     return true;
 }
 
-// After a refill at least 57 bits are available unless the stream is near its first byte.
+// After a refill at least kRefilled bits are available unless the stream is near its first
+// byte.
 inline void BackRefill(BackBits *b)
 {
     size_t step = b->used >> 3;
     size_t room = (size_t)(b->p - b->start);
-    if (room == 0) // a stream shorter than 8 bytes is in `bits` from the start
+    if (room == 0) // a stream shorter than a word is in `bits` from the start
         return;
     if (step <= room) {
         b->p -= step;
@@ -126,12 +146,12 @@ inline void BackRefill(BackBits *b)
         b->p = b->start;
         b->used -= (unsigned)room * 8;
     }
-    b->bits = Load64(b->p);
+    b->bits = LoadWord(b->p);
 }
 
-inline uint32_t BackPeek(const BackBits *b, unsigned n) // n <= 32
+inline uint32_t BackPeek(const BackBits *b, unsigned n) // n < kWordBits
 {
-    return (uint32_t)(((b->bits << (b->used & 63)) >> 1) >> (63 - n));
+    return (uint32_t)(((b->bits << (b->used & (kWordBits - 1))) >> 1) >> (kWordBits - 1 - n));
 }
 inline uint32_t BackRead(BackBits *b, unsigned n)
 {
@@ -141,11 +161,11 @@ inline uint32_t BackRead(BackBits *b, unsigned n)
 }
 inline bool BackOverflowed(const BackBits *b)
 {
-    return b->p == b->start && b->used > 64;
+    return b->p == b->start && b->used > kWordBits;
 }
 inline bool BackFinished(const BackBits *b)
 {
-    return b->p == b->start && b->used == 64;
+    return b->p == b->start && b->used == kWordBits;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -465,20 +485,21 @@ bool DecodeHuffmanStream(const uint16_t *table, unsigned maxBits, const uint8_t 
         return false;
     uint8_t *op = out;
     uint8_t *end = out + count;
-    unsigned shift = 64 - maxBits;
-    while (end - op >= 4) {
+    unsigned shift = kWordBits - maxBits;
+    const int kPerRefill = kRefilled / kHuffMaxBits; // symbols
+    while (end - op >= kPerRefill) {
         BackRefill(&b);
-        if (b.used > 64 - 4 * kHuffMaxBits)
+        if (b.used > kWordBits - kPerRefill * kHuffMaxBits)
             break;
-        uint64_t bits = b.bits;
+        BitWord bits = b.bits;
         unsigned used = b.used;
-        for (int i = 0; i < 4; i++) {
+        for (int i = 0; i < kPerRefill; i++) {
             uint16_t e = table[(bits << used) >> shift];
             op[i] = (uint8_t)e;
             used += e >> 8;
         }
         b.used = used;
-        op += 4;
+        op += kPerRefill;
     }
     while (op < end) {
         BackRefill(&b);
@@ -677,15 +698,37 @@ __attribute__((always_inline)) inline bool ReadSequence(SeqReader *r, bool last,
     const ZstdSeqCell ll = r->llTable[r->llState];
     const ZstdSeqCell of = r->ofTable[r->ofState];
     const ZstdSeqCell ml = r->mlTable[r->mlState];
-    // At most 31 + 16 bits, then 16 + 26, after a refill.
+    // At most 31 bits of offset, 16 of match length, 16 of literal length and 9 + 9 + 8 of
+    // states: with a 64-bit word, two refills. With a 32-bit one (25 bits after a refill) an
+    // offset above 24 bits comes in two parts, and the lengths and the states take a refill
+    // between them only where they do not fit.
+    uint32_t offsetValue, matchLength, literalLength;
     BackRefill(&r->b);
-    uint32_t offsetValue = of.baseValue + BackRead(&r->b, of.extraBits);
-    q->matchLength = ml.baseValue + BackRead(&r->b, ml.extraBits);
-    BackRefill(&r->b);
-    size_t literalLength = ll.baseValue + BackRead(&r->b, ll.extraBits);
+    if (kWordBits == 64) {
+        offsetValue = of.baseValue + BackRead(&r->b, of.extraBits);
+        matchLength = ml.baseValue + BackRead(&r->b, ml.extraBits);
+        BackRefill(&r->b);
+        literalLength = ll.baseValue + BackRead(&r->b, ll.extraBits);
+    } else {
+        if (__builtin_expect(of.extraBits > 24, 0)) {
+            uint32_t high = BackRead(&r->b, of.extraBits - 16) << 16;
+            BackRefill(&r->b);
+            offsetValue = of.baseValue + (high | BackRead(&r->b, 16));
+        } else {
+            offsetValue = of.baseValue + BackRead(&r->b, of.extraBits);
+        }
+        if (of.extraBits + ml.extraBits + ll.extraBits > kRefilled)
+            BackRefill(&r->b);
+        matchLength = ml.baseValue + BackRead(&r->b, ml.extraBits);
+        literalLength = ll.baseValue + BackRead(&r->b, ll.extraBits);
+        BackRefill(&r->b);
+    }
+    q->matchLength = matchLength;
     q->literalLength = literalLength;
     if (!last) {
         r->llState = ll.nextBase + BackRead(&r->b, ll.stateBits);
+        if (kWordBits != 64 && ll.stateBits + ml.stateBits + of.stateBits > kRefilled)
+            BackRefill(&r->b);
         r->mlState = ml.nextBase + BackRead(&r->b, ml.stateBits);
         r->ofState = of.nextBase + BackRead(&r->b, of.stateBits);
     }
@@ -764,7 +807,9 @@ int DecodeSequences(ZstdDecoder *d, const uint8_t *src, size_t size, size_t litC
     r.ofTable = d->ofTable;
     r.mlTable = d->mlTable;
     r.llState = BackRead(&r.b, d->llLog);
+    BackRefill(&r.b);
     r.ofState = BackRead(&r.b, d->ofLog);
+    BackRefill(&r.b);
     r.mlState = BackRead(&r.b, d->mlLog);
     r.reps[0] = d->reps[0];
     r.reps[1] = d->reps[1];
@@ -1114,8 +1159,9 @@ static void BeginFrame(ZstdDecoder *d)
     ZstdHashBegin(&d->hash);
 }
 
-int ZstdDecode(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, uint8_t *out,
-               size_t outSize, size_t *outMade)
+// Both ways of handing out: copied to out, or (view != null) shown where they lie.
+static int Decode(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, uint8_t *out,
+                  size_t outSize, size_t *outMade, const uint8_t **view)
 {
     size_t ip = 0, op = 0;
     int status = d->status;
@@ -1221,13 +1267,17 @@ int ZstdDecode(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed,
             size_t take = d->flushEnd - d->flushPos;
             if (take > outSize - op)
                 take = outSize - op;
-            if (take > 0)
+            if (view)
+                *view = d->window + d->flushPos;
+            else if (take > 0)
                 memcpy(out + op, d->window + d->flushPos, take);
             op += take;
             d->flushPos += take;
-            if (d->flushPos < d->flushEnd)
+            if (d->flushPos == d->flushEnd)
+                d->stage = d->lastBlock ? kStageDone : kStageBlockHeader;
+            // What is shown stays where it is only until the next call.
+            if (d->flushPos < d->flushEnd || (view && take > 0))
                 goto out;
-            d->stage = d->lastBlock ? kStageDone : kStageBlockHeader;
             break;
         }
         default:
@@ -1242,6 +1292,19 @@ out:
     if (status < 0)
         return Fail(d, status);
     return kZstdNeedMore;
+}
+
+int ZstdDecode(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, uint8_t *out,
+               size_t outSize, size_t *outMade)
+{
+    return Decode(d, in, inSize, inUsed, out, outSize, outMade, nullptr);
+}
+
+int ZstdDecodeInPlace(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, size_t most,
+                      const uint8_t **made, size_t *madeLength)
+{
+    *made = nullptr;
+    return Decode(d, in, inSize, inUsed, nullptr, most, madeLength, made);
 }
 
 int ZstdDecodeBuffer(const uint8_t *src, size_t srcSize, uint8_t *dst, size_t dstCapacity,

@@ -91,6 +91,11 @@ void ZstdBegin(ZstdDecoder *d, void *workspace, size_t workspaceSize, size_t max
 int ZstdDecode(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, uint8_t *out,
                size_t outSize, size_t *outMade);
 
+// As ZstdDecode, but the decoded bytes are not copied: *made points at up to `most` of them
+// (*madeLength) where they lie in the window, until the next call.
+int ZstdDecodeInPlace(ZstdDecoder *d, const uint8_t *in, size_t inSize, size_t *inUsed, size_t most,
+                      const uint8_t **made, size_t *madeLength);
+
 // One-shot convenience for a whole frame in memory into a buffer of known size: 0 on success
 // with *made set, else the negative status (also when dst is too small, or when bytes follow
 // the frame in src). Decodes straight into dst: the workspace's window part is not used.

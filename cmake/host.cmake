@@ -54,6 +54,29 @@ if(SETUP_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     endforeach()
 endif()
 
+# The decoder once more with the bit reader of the 32-bit targets: its tests, and its fuzz target.
+add_executable(zstd_word32_tests tests/host/zstd_test.cpp archive/zstd.cpp)
+target_include_directories(zstd_word32_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_definitions(zstd_word32_tests PRIVATE ZSTD_WORD32)
+target_compile_options(zstd_word32_tests PRIVATE ${SETUP_WARNINGS})
+target_link_libraries(zstd_word32_tests PRIVATE GTest::gtest_main ${ZSTD_LIBRARY})
+gtest_discover_tests(zstd_word32_tests TEST_PREFIX "host.word32." DISCOVERY_TIMEOUT 60
+                     PROPERTIES LABELS host)
+if(SETUP_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_executable(fuzz_zstd_word32 fuzz/fuzz_zstd.cpp archive/zstd.cpp)
+    target_include_directories(fuzz_zstd_word32 PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_definitions(fuzz_zstd_word32 PRIVATE ZSTD_WORD32)
+    target_compile_options(fuzz_zstd_word32 PRIVATE ${SETUP_WARNINGS} -fsanitize=fuzzer)
+    target_link_options(fuzz_zstd_word32 PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(fuzz_zstd_word32 PRIVATE ${ZSTD_LIBRARY})
+    set(corpus ${CMAKE_BINARY_DIR}/corpus/fuzz_zstd_word32)
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME fuzz.fuzz_zstd_word32
+             COMMAND fuzz_zstd_word32 -max_total_time=${SETUP_FUZZ_SECONDS} -timeout=10
+                     -print_final_stats=1 ${corpus} ${CMAKE_SOURCE_DIR}/fuzz/corpus/fuzz_zstd)
+    set_tests_properties(fuzz.fuzz_zstd_word32 PROPERTIES LABELS fuzz TIMEOUT 600)
+endif()
+
 # Draws the engine's icons for the Windows builds.
 add_executable(mkicons tools/mkicons.cpp)
 target_compile_options(mkicons PRIVATE ${SETUP_WARNINGS})

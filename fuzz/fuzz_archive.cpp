@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Entries the index took from a catalogue lie inside their blocks, and read through the
     // packed reader (for small windows) in small pieces: whole, or not at all.
-    static uint8_t buffers[3][4096];
+    static uint8_t buffers[2][4096];
     PackedReader packed = {ReadInputAt,
                            &input,
                            index.blocks,
@@ -130,7 +130,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                            0,
                            buffers[0],
                            buffers[1],
-                           buffers[2],
                            sizeof buffers[0],
                            kStoredEntry,
                            0,

@@ -28,7 +28,8 @@ uint8_t *Workspace()
     return work;
 }
 
-// Decodes in pieces whose sizes `seed` picks; returns the status, *made bytes into out.
+// Decodes in pieces whose sizes `seed` picks, copied out or shown in place; returns the status,
+// *made bytes into out.
 int DecodeInPieces(const uint8_t *src, size_t size, uint8_t *out, size_t *made, size_t *used,
                    unsigned seed)
 {
@@ -47,7 +48,16 @@ int DecodeInPieces(const uint8_t *src, size_t size, uint8_t *out, size_t *made, 
         if (room > kOutLimit - *made)
             room = kOutLimit - *made;
         size_t inUsed, outMade;
-        status = ZstdDecode(&d, src + at, in, &inUsed, out + *made, room, &outMade);
+        if (seed & 0x400) {
+            status = ZstdDecode(&d, src + at, in, &inUsed, out + *made, room, &outMade);
+        } else {
+            const uint8_t *shown;
+            status = ZstdDecodeInPlace(&d, src + at, in, &inUsed, room, &shown, &outMade);
+            if (outMade > room)
+                abort();
+            if (outMade > 0)
+                memcpy(out + *made, shown, outMade);
+        }
         if (inUsed > in || outMade > room)
             abort();
         at += inUsed;

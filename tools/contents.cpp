@@ -88,7 +88,7 @@ bool ReadContentEntry(const std::vector<uint8_t> &file, ArchiveContents *content
     PackedReader *r = &contents->reader;
     if (contents->file != &file) {
         size_t workspace = ZstdWorkspaceSize(contents->window);
-        contents->buffers.assign(workspace + 3 * (size_t)kReaderBuffer, 0);
+        contents->buffers.assign(workspace + 2 * (size_t)kReaderBuffer, 0);
         uint8_t *at = contents->buffers.data();
         *r = {ReadFileAt,
               (void *)&file,
@@ -99,7 +99,6 @@ bool ReadContentEntry(const std::vector<uint8_t> &file, ArchiveContents *content
               workspace,
               at + workspace,
               at + workspace + kReaderBuffer,
-              at + workspace + 2 * kReaderBuffer,
               kReaderBuffer,
               kStoredEntry,
               0,
