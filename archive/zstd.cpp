@@ -477,37 +477,83 @@ size_t ReadHuffmanTree(ZstdDecoder *d, const uint8_t *src, size_t size)
     return used;
 }
 
-bool DecodeHuffmanStream(const uint16_t *table, unsigned maxBits, const uint8_t *src, size_t size,
-                         uint8_t *out, size_t count)
+const int kHuffPerRefill = kRefilled / kHuffMaxBits; // symbols a refill leaves room for
+
+// Decodes from b until out reaches end; true if the stream ends exactly there.
+bool FinishHuffmanStream(const uint16_t *table, unsigned maxBits, BackBits *b, uint8_t *op,
+                         uint8_t *end)
 {
-    BackBits b;
-    if (!BackBegin(&b, src, size))
-        return false;
-    uint8_t *op = out;
-    uint8_t *end = out + count;
     unsigned shift = kWordBits - maxBits;
-    const int kPerRefill = kRefilled / kHuffMaxBits; // symbols
-    while (end - op >= kPerRefill) {
-        BackRefill(&b);
-        if (b.used > kWordBits - kPerRefill * kHuffMaxBits)
+    while (end - op >= kHuffPerRefill) {
+        BackRefill(b);
+        if (b->used > kWordBits - kHuffPerRefill * kHuffMaxBits)
             break;
-        BitWord bits = b.bits;
-        unsigned used = b.used;
-        for (int i = 0; i < kPerRefill; i++) {
+        BitWord bits = b->bits;
+        unsigned used = b->used;
+        for (int i = 0; i < kHuffPerRefill; i++) {
             uint16_t e = table[(bits << used) >> shift];
             op[i] = (uint8_t)e;
             used += e >> 8;
         }
-        b.used = used;
-        op += kPerRefill;
+        b->used = used;
+        op += kHuffPerRefill;
     }
     while (op < end) {
-        BackRefill(&b);
-        uint16_t e = table[BackPeek(&b, maxBits)];
+        BackRefill(b);
+        uint16_t e = table[BackPeek(b, maxBits)];
         *op++ = (uint8_t)e;
-        b.used += e >> 8;
+        b->used += e >> 8;
     }
-    return BackFinished(&b);
+    return BackFinished(b);
+}
+
+bool DecodeHuffmanStream(const uint16_t *table, unsigned maxBits, const uint8_t *src, size_t size,
+                         uint8_t *out, size_t count)
+{
+    BackBits b;
+    return BackBegin(&b, src, size) && FinishHuffmanStream(table, maxBits, &b, out, out + count);
+}
+
+// The four streams of a literals section side by side, so that their lookups overlap, while
+// each has room; then each to its end. The streams' output is out[segment * i ...], the last
+// up to out + count.
+bool DecodeHuffmanStreams4(const uint16_t *table, unsigned maxBits, const uint8_t *const src[4],
+                           const size_t size[4], uint8_t *out, size_t segment, size_t count)
+{
+    BackBits b[4];
+    uint8_t *op[4], *end[4];
+    for (int s = 0; s < 4; s++) {
+        if (!BackBegin(&b[s], src[s], size[s]))
+            return false;
+        op[s] = out + segment * s;
+        end[s] = s < 3 ? op[s] + segment : out + count;
+    }
+    unsigned shift = kWordBits - maxBits;
+    for (;;) {
+        bool room = end[3] - op[3] >= kHuffPerRefill; // the last segment is the shortest
+        for (int s = 0; s < 4; s++) {
+            BackRefill(&b[s]);
+            room = room && b[s].used <= kWordBits - kHuffPerRefill * kHuffMaxBits;
+        }
+        if (!room)
+            break;
+#pragma GCC unroll 8
+        for (int i = 0; i < kHuffPerRefill; i++) {
+#pragma GCC unroll 4
+            for (int s = 0; s < 4; s++) {
+                uint16_t e = table[(b[s].bits << b[s].used) >> shift];
+                op[s][i] = (uint8_t)e;
+                b[s].used += e >> 8;
+            }
+        }
+        for (int s = 0; s < 4; s++)
+            op[s] += kHuffPerRefill;
+    }
+    for (int s = 0; s < 4; s++) {
+        if (!FinishHuffmanStream(table, maxBits, &b[s], op[s], end[s]))
+            return false;
+    }
+    return true;
 }
 
 // Decodes the literals section into d->literals; returns the bytes it takes, 0 if bad.
@@ -596,14 +642,11 @@ size_t DecodeLiterals(ZstdDecoder *d, const uint8_t *src, size_t size, size_t *c
     size_t segment = (regenerated + 3) / 4;
     if (segment * 3 > regenerated)
         return 0;
-    const uint8_t *stream = data + 6;
-    for (int i = 0; i < 4; i++) {
-        size_t made = i < 3 ? segment : regenerated - segment * 3;
-        if (!DecodeHuffmanStream(d->huffTable, d->huffBits, stream, lengths[i],
-                                 d->literals + segment * i, made))
-            return 0;
-        stream += lengths[i];
-    }
+    const uint8_t *starts[4] = {data + 6, starts[0] + lengths[0], starts[1] + lengths[1],
+                                starts[2] + lengths[2]};
+    if (!DecodeHuffmanStreams4(d->huffTable, d->huffBits, starts, lengths, d->literals, segment,
+                               regenerated))
+        return 0;
     return headerLength + compressed;
 }
 
