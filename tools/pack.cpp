@@ -471,11 +471,7 @@ static bool ConvertScripts(const std::string &encoding, const std::string &outPa
             return false;
         }
         std::string path = temporary->Add(outPath + "." + in.name + ".utf8");
-        FILE *f = fopen(path.c_str(), "wb");
-        bool written = f && WriteBytes(f, utf8.data(), utf8.size());
-        if (f && fclose(f) != 0)
-            written = false;
-        if (!written) {
+        if (!WriteBinaryFile(path, utf8)) {
             *error = "cannot write " + path;
             return false;
         }
@@ -502,11 +498,7 @@ static bool AddSignedUninstaller(const std::vector<uint8_t> &image, const std::s
         return false;
     std::string in = temporary->Add(outPath + ".uninstaller.exe");
     std::string out = temporary->Add(outPath + ".uninstaller.signed.exe");
-    FILE *f = fopen(in.c_str(), "wb");
-    bool written = f && WriteBytes(f, uninstaller.data(), uninstaller.size());
-    if (f && fclose(f) != 0)
-        written = false;
-    if (!written) {
+    if (!WriteBinaryFile(in, uninstaller)) {
         *error = "cannot write " + in;
         return false;
     }

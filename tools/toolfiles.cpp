@@ -29,6 +29,15 @@ bool ReadBinaryFile(const std::string &path, std::vector<uint8_t> *data)
     return read == size;
 }
 
+bool WriteBinaryFile(const std::string &path, const std::vector<uint8_t> &data)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool written = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && written;
+}
+
 #ifdef _WIN32
 
 bool IsDirectoryPath(const std::string &path)

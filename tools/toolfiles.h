@@ -7,6 +7,8 @@
 #include <vector>
 
 bool ReadBinaryFile(const std::string &path, std::vector<uint8_t> *data);
+// Writes `data` as the whole file at `path`; false when it could not be written whole.
+bool WriteBinaryFile(const std::string &path, const std::vector<uint8_t> &data);
 bool IsDirectoryPath(const std::string &path);
 bool RegularFileSize(const std::string &path, uint64_t *size);
 // Names of the regular files directly in `folder`, sorted bytewise.
